@@ -1,0 +1,114 @@
+// Byte streams the standard serializer reads from and writes to, with one
+// buffer-backed implementation each. Readers and writers are made per
+// message, on the caller's stack, over a buffer the caller owns.
+#ifndef TARNWICK_EMBEDDING_BYTE_STREAMS_H_
+#define TARNWICK_EMBEDDING_BYTE_STREAMS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace flutter {
+
+class ByteStreamReader {
+ public:
+  // What RemainingBytes() answers for a reader that cannot tell.
+  static constexpr size_t kRemainingUnknown =
+      std::numeric_limits<size_t>::max();
+
+  ByteStreamReader() = default;
+  ByteStreamReader(const ByteStreamReader&) = delete;
+  ByteStreamReader& operator=(const ByteStreamReader&) = delete;
+  virtual ~ByteStreamReader();
+
+  // Returns the next byte.
+  virtual uint8_t ReadByte() = 0;
+  // Copies the next count bytes into destination.
+  virtual void ReadBytes(uint8_t* destination, size_t count) = 0;
+  // Moves the read position forward to a multiple of alignment (4 or 8).
+  virtual void SkipToAlignment(uint8_t alignment) = 0;
+
+  // The two operations below let the serializer size payloads against the
+  // input before allocating for them, and build them with one copy. Their
+  // defaults suit any reader, so one written against the three operations
+  // above alone still works (and is trusted with the sizes it declares).
+  //
+  // Bytes left to read, or kRemainingUnknown. A reader that answers a number
+  // must also lend bytes through ReadBytesInPlace.
+  virtual size_t RemainingBytes() const;
+  // The next count bytes where they lie, and moves past them; they stay
+  // valid as long as the reader's buffer does. When fewer than count bytes
+  // are left it fails as ReadBytes does (reported, nothing consumed) and
+  // returns null. Never null on success, even for a count of 0.
+  virtual const uint8_t* ReadBytesInPlace(size_t count);
+};
+
+class ByteStreamWriter {
+ public:
+  ByteStreamWriter() = default;
+  ByteStreamWriter(const ByteStreamWriter&) = delete;
+  ByteStreamWriter& operator=(const ByteStreamWriter&) = delete;
+  virtual ~ByteStreamWriter();
+
+  virtual void WriteByte(uint8_t byte) = 0;
+  virtual void WriteBytes(const uint8_t* source, size_t count) = 0;
+  // Appends zero bytes up to a multiple of alignment (4 or 8), measured from
+  // the start of the output.
+  virtual void PadToAlignment(uint8_t alignment) = 0;
+
+  // The vector this writer only ever appends to, if it is one; lets the
+  // serializer append in line instead of through a call per byte, bypassing
+  // the three operations above. Null by default, and a writer that must see
+  // every byte through those operations returns null.
+  virtual std::vector<uint8_t>* AppendTarget();
+};
+
+// Reads a message in memory. A read past the end writes
+// "Invalid read in StandardCodecByteStreamReader" to standard error, yields
+// zero or copies nothing, and leaves the position where it was.
+class ByteBufferStreamReader : public ByteStreamReader {
+ public:
+  // bytes must outlive the reader.
+  ByteBufferStreamReader(const uint8_t* bytes, size_t size)
+      : bytes_(bytes), size_(size) {}
+  ~ByteBufferStreamReader() override;
+
+  uint8_t ReadByte() override;
+  void ReadBytes(uint8_t* destination, size_t count) override;
+  void SkipToAlignment(uint8_t alignment) override;
+  size_t RemainingBytes() const override;
+  const uint8_t* ReadBytesInPlace(size_t count) override;
+
+  // Offset of the next read from the start of the message.
+  size_t location() const { return location_; }
+
+ private:
+  // Whether count more bytes can be read; reports the failed read if not.
+  bool CanRead(size_t count) const;
+
+  const uint8_t* bytes_;
+  size_t size_;
+  size_t location_ = 0;
+};
+
+// Appends to a vector the caller owns; alignment counts from its first byte.
+class ByteBufferStreamWriter : public ByteStreamWriter {
+ public:
+  explicit ByteBufferStreamWriter(std::vector<uint8_t>* buffer)
+      : buffer_(buffer) {}
+  ~ByteBufferStreamWriter() override;
+
+  void WriteByte(uint8_t byte) override;
+  void WriteBytes(const uint8_t* source, size_t count) override;
+  void PadToAlignment(uint8_t alignment) override;
+  std::vector<uint8_t>* AppendTarget() override;
+
+ private:
+  std::vector<uint8_t>* buffer_;
+};
+
+}  // namespace flutter
+
+#endif  // TARNWICK_EMBEDDING_BYTE_STREAMS_H_
