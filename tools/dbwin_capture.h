@@ -1,0 +1,71 @@
+// Captures the debugger output of every process that shares our named-object
+// namespace (every process of a Wine prefix) through the DBWIN_BUFFER
+// protocol: writers take "DBWinMutex", wait for "DBWIN_BUFFER_READY", put
+// their process id and text into the "DBWIN_BUFFER" mapping and signal
+// "DBWIN_DATA_READY". Only one monitor can hold the channel at a time.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace tarnwick {
+
+struct DebugLine {
+  DWORD pid = 0;
+  std::string text;  // as written, without the trailing line feed
+};
+
+class DebugOutputCapture {
+ public:
+  using Sink = std::function<void(const DebugLine&)>;
+
+  DebugOutputCapture() = default;
+  ~DebugOutputCapture();
+  DebugOutputCapture(const DebugOutputCapture&) = delete;
+  DebugOutputCapture& operator=(const DebugOutputCapture&) = delete;
+
+  // Called on the capture thread for every line, in order; set before Start.
+  void SetSink(Sink sink) { sink_ = std::move(sink); }
+
+  // Claims the channel and starts capturing. False, with the Windows error in
+  // *error if given, when another monitor holds it or it cannot be made.
+  [[nodiscard]] bool Start(DWORD* error = nullptr);
+  // Stops capturing and releases the channel; lines captured stay readable.
+  void Stop();
+
+  [[nodiscard]] std::vector<DebugLine> Lines() const;
+  void Clear();
+  // The first captured line (already captured or arriving within the time)
+  // that satisfies match; nothing when none did in time.
+  [[nodiscard]] std::optional<DebugLine> WaitForLine(
+      const std::function<bool(const DebugLine&)>& match, DWORD timeout_ms) const;
+  // The same for a line containing text.
+  [[nodiscard]] std::optional<DebugLine> WaitForText(std::string_view text,
+                                                     DWORD timeout_ms) const;
+  [[nodiscard]] size_t CountContaining(std::string_view text) const;
+
+ private:
+  void CaptureLoop();
+
+  Sink sink_;
+  HANDLE buffer_ready_ = nullptr;
+  HANDLE data_ready_ = nullptr;
+  HANDLE mapping_ = nullptr;
+  HANDLE stop_ = nullptr;
+  const char* view_ = nullptr;
+  std::thread thread_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable arrived_;
+  std::vector<DebugLine> lines_;
+};
+
+}  // namespace tarnwick
