@@ -299,7 +299,9 @@ LRESULT Controller::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ERASEBKGND:
       return 1;  // painted whole in WM_PAINT
     case WM_SIZE:
-      RequestFrame();
+      // A resized view draws again; before the first frame the timer's
+      // frame is still to come.
+      if (frames_ > 0) RequestFrame();
       if (program_) program_->OnSize(LOWORD(lparam), HIWORD(lparam));
       return 0;
     case WM_TIMER:

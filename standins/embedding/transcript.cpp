@@ -32,6 +32,7 @@ void Transcript::OpenLocked(const std::wstring& path) {
     return;
   }
   file_ = file;
+  path_ = path;
   state_ = State::kOpen;
   WriteLocked("TRANSCRIPT 1 pid=" + std::to_string(GetCurrentProcessId()));
   for (const std::string& line : pending_) WriteLocked(line);
@@ -75,8 +76,13 @@ int Transcript::failures() {
 void Transcript::UseFile(const std::wstring& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (state_ == State::kOpen) {
-    WriteLocked("NOTE transcript already open; " + NarrowFromWide(path) + " not used");
-    return;
+    if (path == path_) return;
+    // A later engine of the same process (a test running several) starts a
+    // transcript of its own.
+    WriteLocked("NOTE transcript continues in " + NarrowFromWide(path));
+    CloseHandle(static_cast<HANDLE>(file_));
+    file_ = nullptr;
+    failures_ = 0;
   }
   OpenLocked(path);
 }

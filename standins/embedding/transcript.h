@@ -20,7 +20,8 @@ class Transcript {
   void Fail(int script_line, const std::string& reason);
   int failures();
 
-  // An engine named a transcript file: opened now unless one is open.
+  // An engine named a transcript file: opened (truncated) now, unless it is
+  // the one already open. Failures are counted per file.
   void UseFile(const std::wstring& path);
   // An engine named none: events kept so far are dropped unless the
   // environment named a file.
@@ -38,6 +39,7 @@ class Transcript {
   std::mutex mutex_;
   State state_ = State::kUndecided;
   void* file_ = nullptr;  // HANDLE; kept opaque so this header needs no windows.h
+  std::wstring path_;
   std::vector<std::string> pending_;
   int failures_ = 0;
 };

@@ -422,12 +422,14 @@ struct Parser {
       std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
         return ValueLess(a.first, b.first);
       });
-      for (size_t i = 0; i < entries.size(); ++i) {
-        if (i > 0 && !ValueLess(entries[i - 1].first, entries[i].first)) {
+      for (size_t i = 1; i < entries.size(); ++i) {
+        if (!ValueLess(entries[i - 1].first, entries[i].first)) {
           return Fail("duplicate map key " + FormatValue(entries[i].first));
         }
-        v->items.push_back(std::move(entries[i].first));
-        v->items.push_back(std::move(entries[i].second));
+      }
+      for (auto& entry : entries) {
+        v->items.push_back(std::move(entry.first));
+        v->items.push_back(std::move(entry.second));
       }
       return true;
     }
