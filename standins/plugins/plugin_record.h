@@ -14,6 +14,8 @@ namespace tarnwick {
 // process's own command-line arguments) wins over the environment variable.
 constexpr wchar_t kTranscriptArgument[] = L"--standin-transcript=";
 constexpr wchar_t kTranscriptVariable[] = L"TARNWICK_STANDIN_TRANSCRIPT";
+// The plug-ins' own log is that path with this appended.
+constexpr wchar_t kPluginLogSuffix[] = L".plugins";
 
 // Writes the record, with its line feed, into buffer; returns its length, or
 // a negative value when it does not fit.

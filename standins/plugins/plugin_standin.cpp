@@ -7,8 +7,9 @@
 //   TARNWICK_PLUGIN_EXPORT  the registration export's identifier
 //
 // Each call is recorded twice: as a debugger-output line, and as a line
-// appended to the stand-in UI's transcript when one is named, so one file
-// shows the embedding's calls and these in their order.
+// appended to the plug-in log beside the stand-in UI's transcript when one is
+// named (its path plus ".plugins"). Not the transcript itself: the stand-in
+// UI writes that through a handle of its own, at its own file position.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -31,10 +32,10 @@ namespace {
 // with an interlocked add so that no call is lost.
 volatile LONG g_calls = 0;
 
-// The transcript path as the stand-in UI finds it: the last
-// "--standin-transcript=" argument, else the environment variable. Empty
-// when neither names one.
-std::wstring TranscriptPath() {
+// The plug-in log: the transcript path as the stand-in UI finds it (the
+// last "--standin-transcript=" argument, else the environment variable),
+// plus ".plugins". Empty when no transcript is named.
+std::wstring PluginLogPath() {
   std::wstring path;
   int count = 0;
   if (wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count)) {
@@ -46,20 +47,21 @@ std::wstring TranscriptPath() {
     }
     LocalFree(arguments);
   }
-  if (!path.empty()) return path;
+  if (!path.empty()) return path + tarnwick::kPluginLogSuffix;
   const DWORD needed = GetEnvironmentVariableW(tarnwick::kTranscriptVariable, nullptr, 0);
   if (needed == 0) return path;
   path.resize(needed);
   const DWORD length = GetEnvironmentVariableW(tarnwick::kTranscriptVariable, path.data(), needed);
   path.resize(length < needed ? length : 0);
-  return path;
+  return path.empty() ? path : path + tarnwick::kPluginLogSuffix;
 }
 
-void AppendToTranscript(const char* line, size_t length) {
-  const std::wstring path = TranscriptPath();
+void AppendToPluginLog(const char* line, size_t length) {
+  const std::wstring path = PluginLogPath();
   if (path.empty()) return;
   // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write land at the
-  // end, even while the stand-in UI holds the same file open.
+  // end, so the seven libraries (or several processes) never overwrite each
+  // other's lines.
   HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -76,7 +78,7 @@ void Record(FlutterDesktopPluginRegistrarRef registrar) {
       line, sizeof(line), TARNWICK_STRINGIFY(TARNWICK_PLUGIN_EXPORT), TARNWICK_PLUGIN_NAME,
       registrar, call);
   if (length <= 0) return;
-  AppendToTranscript(line, static_cast<size_t>(length));
+  AppendToPluginLog(line, static_cast<size_t>(length));
 
   wchar_t wide[256];
   const int wide_length = MultiByteToWideChar(CP_UTF8, 0, line, length, wide,
