@@ -1,0 +1,123 @@
+// The resources linked into tarnwick.exe, read back from the built file: the
+// icon group the window class uses, the manifest the loader reads, and the
+// version resource.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "resources/resource.h"
+
+namespace {
+
+// tarnwick.exe of the app folder, beside this program's tests folder.
+std::wstring AppExecutable() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, n);
+  folder.resize(folder.find_last_of(L"\\/"));  // ...\tests
+  folder.resize(folder.find_last_of(L"\\/"));  // the build folder
+  return folder + L"\\app\\tarnwick.exe";
+}
+
+class AppResources : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module_ = LoadLibraryExW(AppExecutable().c_str(), nullptr,
+                             LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module_, nullptr) << "cannot open tarnwick.exe, error " << GetLastError();
+  }
+  void TearDown() override {
+    if (module_ != nullptr) FreeLibrary(module_);
+  }
+
+  // The bytes of a resource, empty when it is missing.
+  std::string Resource(LPCWSTR type, LPCWSTR name) const {
+    HRSRC found = FindResourceW(module_, name, type);
+    if (found == nullptr) return std::string();
+    HGLOBAL loaded = LoadResource(module_, found);
+    const char* data = static_cast<const char*>(LockResource(loaded));
+    return data ? std::string(data, SizeofResource(module_, found)) : std::string();
+  }
+
+  HMODULE module_ = nullptr;
+};
+
+#pragma pack(push, 2)
+struct IconDirectory {
+  WORD reserved;
+  WORD type;
+  WORD count;
+};
+struct IconDirectoryEntry {
+  BYTE width;
+  BYTE height;
+  BYTE color_count;
+  BYTE reserved;
+  WORD planes;
+  WORD bit_count;
+  DWORD bytes_in_resource;
+  WORD id;
+};
+#pragma pack(pop)
+static_assert(sizeof(IconDirectoryEntry) == 14, "group icon entries are 14 bytes");
+
+TEST_F(AppResources, IconGroupHoldsFourSizes) {
+  const std::string group = Resource(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_APP_ICON));
+  ASSERT_GE(group.size(), sizeof(IconDirectory));
+  IconDirectory directory;
+  memcpy(&directory, group.data(), sizeof(directory));
+  EXPECT_EQ(directory.type, 1);
+  ASSERT_EQ(directory.count, 4);
+  ASSERT_EQ(group.size(), sizeof(IconDirectory) + 4 * sizeof(IconDirectoryEntry));
+
+  std::set<int> sizes;
+  for (int i = 0; i < directory.count; ++i) {
+    IconDirectoryEntry entry;
+    memcpy(&entry, group.data() + sizeof(IconDirectory) + i * sizeof(entry), sizeof(entry));
+    // 0 stands for 256 in a group entry.
+    const int width = entry.width == 0 ? 256 : entry.width;
+    const int height = entry.height == 0 ? 256 : entry.height;
+    EXPECT_EQ(width, height);
+    EXPECT_EQ(entry.bit_count, 32);
+    sizes.insert(width);
+    // Each image is there, as big as the group says.
+    EXPECT_EQ(Resource(RT_ICON, MAKEINTRESOURCEW(entry.id)).size(), entry.bytes_in_resource);
+  }
+  EXPECT_EQ(sizes, (std::set<int>{16, 32, 48, 256}));
+  EXPECT_NE(LoadIconW(module_, MAKEINTRESOURCEW(IDI_APP_ICON)), nullptr);
+}
+
+TEST_F(AppResources, ManifestAsksForTheUsersRightsAndPerMonitorDpi) {
+  const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
+  ASSERT_FALSE(manifest.empty());
+  EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos);
+  EXPECT_NE(manifest.find(">PerMonitorV2</dpiAwareness>"), std::string::npos);
+  EXPECT_NE(manifest.find("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"),
+            std::string::npos);
+  // One manifest only: a second one would be a build mistake.
+  EXPECT_TRUE(Resource(RT_MANIFEST, MAKEINTRESOURCEW(2)).empty());
+}
+
+TEST_F(AppResources, VersionResourceDescribesTheApplication) {
+  const std::string version = Resource(RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO));
+  ASSERT_FALSE(version.empty());
+  // VerQueryValueW needs a writable copy.
+  std::string copy = version;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+
+  wchar_t* text = nullptr;
+  ASSERT_TRUE(VerQueryValueW(copy.data(), L"\\StringFileInfo\\040904b0\\OriginalFilename",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ(text, L"tarnwick.exe");
+}
+
+}  // namespace
