@@ -71,9 +71,10 @@ void DebugOutputCapture::CaptureLoop() {
     DebugLine line;
     std::memcpy(&line.pid, view_, sizeof(DWORD));
     const char* text = view_ + sizeof(DWORD);
-    line.text.assign(text, strnlen(text, kTextBytes));
+    line.raw.assign(text, strnlen(text, kTextBytes));
     // Copied out: the next writer may have the buffer.
     ::SetEvent(buffer_ready_);
+    line.text = line.raw;
     while (!line.text.empty() && (line.text.back() == '\n' || line.text.back() == '\r')) {
       line.text.pop_back();
     }

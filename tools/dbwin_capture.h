@@ -20,7 +20,8 @@ namespace tarnwick {
 
 struct DebugLine {
   DWORD pid = 0;
-  std::string text;  // as written, without the trailing line feed
+  std::string text;  // without the trailing line feed
+  std::string raw;   // exactly as written
 };
 
 class DebugOutputCapture {

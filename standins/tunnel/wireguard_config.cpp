@@ -30,6 +30,22 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Settings the tunnel knows besides the ones checked; any other name is
+// refused, as the tunnel would (and not repeated, since a stray line may be
+// a key pasted on its own).
+constexpr std::string_view kOtherInterfaceSettings[] = {
+    "ListenPort", "DNS", "MTU", "Table", "FwMark", "SaveConfig",
+    "PreUp", "PostUp", "PreDown", "PostDown"};
+constexpr std::string_view kOtherPeerSettings[] = {"Endpoint", "PersistentKeepalive"};
+
+template <size_t N>
+bool IsOneOf(std::string_view key, const std::string_view (&names)[N]) {
+  for (std::string_view name : names) {
+    if (EqualsIgnoreCase(key, name)) return true;
+  }
+  return false;
+}
+
 struct PeerSeen {
   int line = 0;
   bool public_key = false;
@@ -114,6 +130,8 @@ WireGuardConfigCheck CheckWireGuardConfig(std::string_view text) {
       } else if (EqualsIgnoreCase(key, "Address")) {
         if (value.empty()) return empty();
         address = true;
+      } else if (!IsOneOf(key, kOtherInterfaceSettings)) {
+        return Invalid(AtLine(line_number, "unknown setting"));
       }
     } else {
       PeerSeen& peer = peers.back();
@@ -126,6 +144,8 @@ WireGuardConfigCheck CheckWireGuardConfig(std::string_view text) {
       } else if (EqualsIgnoreCase(key, "AllowedIPs")) {
         if (value.empty()) return empty();
         peer.allowed_ips = true;
+      } else if (!IsOneOf(key, kOtherPeerSettings)) {
+        return Invalid(AtLine(line_number, "unknown setting"));
       }
     }
   }

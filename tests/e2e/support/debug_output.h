@@ -1,0 +1,26 @@
+// Reading captured debugger output per process.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/dbwin_capture.h"
+
+namespace tarnwick::e2e {
+
+// The texts of one process's captured lines that start with prefix, in order.
+[[nodiscard]] std::vector<std::string> LinesFrom(const DebugOutputCapture& capture, DWORD pid,
+                                                 std::string_view prefix = {});
+
+// The texts of every captured line that contains text.
+[[nodiscard]] std::vector<std::string> LinesContaining(const DebugOutputCapture& capture,
+                                                       std::string_view text);
+
+// A line is delivered while its writer waits, but a writer that has ended may
+// still be in the capture's queue; this gives stragglers time to land.
+void LetDebugOutputSettle(const DebugOutputCapture& capture);
+
+}  // namespace tarnwick::e2e
