@@ -1,0 +1,223 @@
+#include "tests/embedding/fake_flutter_desktop.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace tarnwick {
+namespace {
+
+constexpr std::chrono::seconds kLockPatience(5);
+
+}  // namespace
+
+int FakeMessenger::Deliver(const std::string& channel, const std::vector<uint8_t>& payload) {
+  Binding binding;
+  const PendingHandle* pending = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(state_);
+    auto it = bindings_.find(channel);
+    if (it == bindings_.end()) return 0;
+    binding = it->second;
+    handles_.push_back(PendingHandle{static_cast<int>(handles_.size()) + 1, false});
+    pending = &handles_.back();
+  }
+  FlutterDesktopMessage message = {};
+  // Garbage where the host must not look.
+  std::fill(std::begin(message.library_reserved), std::end(message.library_reserved), 0xA5);
+  message.message = payload.empty() ? nullptr : payload.data();
+  message.message_size = payload.size();
+  message.response_handle = reinterpret_cast<const FlutterDesktopMessageResponseHandle*>(pending);
+  binding.callback(handle(), &message, binding.user_data);
+  return pending->message_id;
+}
+
+void FakeMessenger::ShutDown() {
+  std::unique_lock<std::timed_mutex> engine_lock(lock_, std::defer_lock);
+  if (!lock_lost_) engine_lock.try_lock_for(kLockPatience);
+  if (lock_lost_ || !engine_lock.owns_lock()) Violation("engine could not end: the lock was never released");
+  available_ = false;
+  std::lock_guard<std::mutex> guard(state_);
+  bindings_.clear();
+}
+
+void FakeMessenger::AnswerSend(size_t index, const std::vector<uint8_t>& bytes) {
+  Sent sent;
+  {
+    std::lock_guard<std::mutex> guard(state_);
+    sent = sends_.at(index);
+  }
+  sent.reply(bytes.empty() ? nullptr : bytes.data(), bytes.size(), sent.user_data);
+}
+
+FakeMessenger::Binding FakeMessenger::binding(const std::string& channel) const {
+  std::lock_guard<std::mutex> guard(state_);
+  auto it = bindings_.find(channel);
+  return it == bindings_.end() ? Binding{} : it->second;
+}
+
+std::vector<FakeMessenger::SetCallbackCall> FakeMessenger::set_callback_calls() const {
+  std::lock_guard<std::mutex> guard(state_);
+  return set_callback_calls_;
+}
+
+std::vector<FakeMessenger::Response> FakeMessenger::responses() const {
+  std::lock_guard<std::mutex> guard(state_);
+  return responses_;
+}
+
+std::vector<FakeMessenger::Sent> FakeMessenger::sends() const {
+  std::lock_guard<std::mutex> guard(state_);
+  return sends_;
+}
+
+std::vector<std::string> FakeMessenger::violations() const {
+  std::lock_guard<std::mutex> guard(state_);
+  return violations_;
+}
+
+int FakeMessenger::unanswered() const {
+  std::lock_guard<std::mutex> guard(state_);
+  return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
+                                        [](const PendingHandle& h) { return !h.answered; }));
+}
+
+void FakeMessenger::Violation(const std::string& what) {
+  std::lock_guard<std::mutex> guard(state_);
+  violations_.push_back(what);
+}
+
+bool FakeMessenger::Send(const char* channel, const uint8_t* message, size_t size) {
+  std::lock_guard<std::mutex> guard(state_);
+  sends_.push_back(Sent{channel, std::vector<uint8_t>(message, message + size), nullptr, nullptr});
+  return available_;
+}
+
+bool FakeMessenger::SendWithReply(const char* channel, const uint8_t* message, size_t size,
+                                  FlutterDesktopBinaryReply reply, void* user_data) {
+  if (send_with_reply_fails_) return false;
+  std::lock_guard<std::mutex> guard(state_);
+  sends_.push_back(Sent{channel, std::vector<uint8_t>(message, message + size), reply, user_data});
+  return true;
+}
+
+void FakeMessenger::SendResponse(const FlutterDesktopMessageResponseHandle* handle,
+                                 const uint8_t* data, size_t size) {
+  if (!null_token_ && !HeldByCaller()) Violation("response sent without holding the lock");
+  if (!available_) Violation("response sent to an engine that is gone");
+  std::lock_guard<std::mutex> guard(state_);
+  auto* pending = reinterpret_cast<PendingHandle*>(
+      const_cast<FlutterDesktopMessageResponseHandle*>(handle));
+  auto known = std::find_if(handles_.begin(), handles_.end(),
+                            [&](const PendingHandle& h) { return &h == pending; });
+  if (known == handles_.end()) {
+    violations_.push_back("response to an unknown handle");
+    return;
+  }
+  if (pending->answered) {
+    violations_.push_back("response handle answered twice");
+    return;
+  }
+  pending->answered = true;
+  responses_.push_back(Response{pending->message_id, std::vector<uint8_t>(data, data + size),
+                                data == nullptr});
+}
+
+void FakeMessenger::SetCallback(const char* channel, FlutterDesktopMessageCallback callback,
+                                void* user_data) {
+  std::lock_guard<std::mutex> guard(state_);
+  Binding binding{callback, user_data};
+  set_callback_calls_.push_back(SetCallbackCall{channel, binding});
+  if (callback == nullptr) {
+    bindings_.erase(channel);
+  } else {
+    bindings_[channel] = binding;
+  }
+}
+
+FlutterDesktopMessengerRef FakeMessenger::AddRef() {
+  ++add_refs_;
+  ++references_;
+  return handle();
+}
+
+void FakeMessenger::Release() {
+  ++releases_;
+  if (--references_ < 0) Violation("messenger released more often than referenced");
+}
+
+bool FakeMessenger::IsAvailable() {
+  if (!null_token_ && !HeldByCaller()) Violation("availability tested without the lock");
+  bool available = available_;
+  if (!available) ++unavailable_answers_;
+  return available;
+}
+
+FlutterDesktopMessengerRef FakeMessenger::Lock() {
+  ++locks_;
+  if (null_token_) return nullptr;
+  if (lock_lost_ || !lock_.try_lock_for(kLockPatience)) {
+    lock_lost_ = true;
+    Violation("lock still held by someone who never released it");
+    return nullptr;
+  }
+  lock_owner_ = std::this_thread::get_id();
+  return handle();
+}
+
+void FakeMessenger::Unlock() {
+  ++unlocks_;
+  if (!HeldByCaller()) {
+    Violation("unlock by a thread that does not hold the lock");
+    return;
+  }
+  lock_owner_ = std::thread::id();
+  lock_.unlock();
+}
+
+}  // namespace tarnwick
+
+// The library's messenger calls, forwarded to the fake behind the handle.
+using tarnwick::FakeMessenger;
+
+bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
+                                 const uint8_t* message, size_t message_size) {
+  return FakeMessenger::From(messenger)->Send(channel, message, message_size);
+}
+
+bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
+                                          const uint8_t* message, size_t message_size,
+                                          FlutterDesktopBinaryReply reply, void* user_data) {
+  return FakeMessenger::From(messenger)->SendWithReply(channel, message, message_size, reply,
+                                                       user_data);
+}
+
+void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
+                                         const FlutterDesktopMessageResponseHandle* handle,
+                                         const uint8_t* data, size_t data_length) {
+  FakeMessenger::From(messenger)->SendResponse(handle, data, data_length);
+}
+
+void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
+                                        FlutterDesktopMessageCallback callback, void* user_data) {
+  FakeMessenger::From(messenger)->SetCallback(channel, callback, user_data);
+}
+
+FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger) {
+  return FakeMessenger::From(messenger)->AddRef();
+}
+
+void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
+  FakeMessenger::From(messenger)->Release();
+}
+
+bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
+  return FakeMessenger::From(messenger)->IsAvailable();
+}
+
+FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRef messenger) {
+  return FakeMessenger::From(messenger)->Lock();
+}
+
+void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef token) {
+  FakeMessenger::From(token)->Unlock();
+}
