@@ -40,20 +40,6 @@ bool RandomKey(std::string* key) {
   return true;
 }
 
-bool ReadText(const std::wstring& path, std::string* text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool ok = true;
-  char buffer[4096];
-  DWORD got = 0;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != FALSE) && got > 0) {
-    text->append(buffer, got);
-  }
-  CloseHandle(file);
-  return ok;
-}
-
 }  // namespace
 
 std::string Base64(const uint8_t* bytes, size_t size) {
@@ -140,7 +126,7 @@ void Panel::Send(const std::string& method) {
         Log("cannot make keys for the sample configuration");
         return;
       }
-    } else if (!ReadText(config_path_, &config)) {
+    } else if (!ReadWholeFile(config_path_, &config)) {
       Log("cannot read " + NarrowFromWide(config_path_));
       return;
     }

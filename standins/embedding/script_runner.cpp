@@ -11,25 +11,6 @@ namespace {
 
 constexpr UINT kTickMs = 10;
 
-bool ReadFileText(const std::wstring& path, std::string* text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool ok = true;
-  char buffer[4096];
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    text->append(buffer, got);
-  }
-  CloseHandle(file);
-  return ok;
-}
-
 std::string Describe(const std::vector<uint8_t>& bytes) {
   return "hex=" + ToHex(bytes) + " (" + DescribeReply(bytes) + ")";
 }
@@ -47,7 +28,7 @@ std::unique_ptr<ScriptRunner> ScriptRunner::Load(Controller* controller, const s
   std::string text;
   std::vector<Step> steps;
   std::string error;
-  if (!ReadFileText(path, &text)) {
+  if (!ReadWholeFile(path, &text)) {
     Transcript::Get().Fail(0, "cannot read the script " + QuoteBytes(NarrowFromWide(path)));
   } else if (!ParseScript(text, &steps, &error)) {
     Transcript::Get().Fail(0, "script " + error);

@@ -133,4 +133,23 @@ std::wstring EnvironmentValue(const wchar_t* name) {
   return value;
 }
 
+bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  char buffer[4096];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    bytes->append(buffer, got);
+  }
+  CloseHandle(file);
+  return ok;
+}
+
 }  // namespace tarnwick::standin

@@ -52,4 +52,7 @@ std::wstring WideFromNarrow(const std::string& narrow);
 // The environment variable's value, or empty.
 std::wstring EnvironmentValue(const wchar_t* name);
 
+// The whole file's bytes; false when it cannot be opened or read.
+[[nodiscard]] bool ReadWholeFile(const std::wstring& path, std::string* bytes);
+
 }  // namespace tarnwick::standin
