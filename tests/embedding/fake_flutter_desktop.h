@@ -105,9 +105,11 @@ class FakeMessenger {
   void Violation(const std::string& what);
   bool HeldByCaller() const { return lock_owner_ == std::this_thread::get_id(); }
 
-  // The messenger lock handed out by Lock. Timed, so that code which never
-  // gives it back fails the test instead of hanging it.
-  std::timed_mutex lock_;
+  // Takes the messenger lock, or gives up after a while: code that never
+  // gives the lock back fails the test instead of hanging it.
+  bool TakeLockPatiently();
+
+  std::mutex lock_;  // the messenger lock handed out by Lock
   std::atomic<std::thread::id> lock_owner_{};
   std::atomic<bool> lock_lost_{false};
   std::atomic<bool> available_{true};
