@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <sstream>
 #include <string>
