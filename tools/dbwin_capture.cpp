@@ -95,6 +95,7 @@ std::vector<DebugLine> DebugOutputCapture::Lines() const {
 void DebugOutputCapture::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   lines_.clear();
+  ++clears_;
 }
 
 std::optional<DebugLine> DebugOutputCapture::WaitForLine(
@@ -102,15 +103,19 @@ std::optional<DebugLine> DebugOutputCapture::WaitForLine(
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   std::unique_lock<std::mutex> lock(mutex_);
   size_t checked = 0;
+  unsigned clears = clears_;
   for (;;) {
+    if (clears != clears_) {
+      clears = clears_;
+      checked = 0;
+    }
     for (; checked < lines_.size(); ++checked) {
       if (match(lines_[checked])) return lines_[checked];
     }
-    if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout && checked == lines_.size()) {
+    if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout &&
+        clears == clears_ && checked == lines_.size()) {
       return std::nullopt;
     }
-    // Clear() may have shrunk the list while we waited.
-    if (checked > lines_.size()) checked = 0;
   }
 }
 

@@ -67,6 +67,7 @@ class DebugOutputCapture {
   mutable std::mutex mutex_;
   mutable std::condition_variable arrived_;
   std::vector<DebugLine> lines_;
+  unsigned clears_ = 0;  // lets a waiter notice that lines_ started over
 };
 
 }  // namespace tarnwick

@@ -13,6 +13,7 @@ const auto kLibrary = reinterpret_cast<HMODULE>(0x7000);
 
 struct FakeLoader {
   bool loads = true;
+  bool default_dirs_set = true;
   bool has_export = true;
   BOOL export_result = TRUE;
 
@@ -31,7 +32,7 @@ FakeLoader* g_loader = nullptr;
 BOOL WINAPI FakeSetDefaultDllDirectories(DWORD flags) {
   g_loader->calls.push_back("SetDefaultDllDirectories");
   g_loader->default_dirs_flags.push_back(flags);
-  return TRUE;
+  return g_loader->default_dirs_set;
 }
 
 HMODULE WINAPI FakeLoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
@@ -94,6 +95,13 @@ TEST_F(ServiceHostTest, LoadsTheLibraryOnlyFromTheAppFolderAndSystem32) {
   EXPECT_EQ(loader_.load_file, nullptr);
   EXPECT_EQ(loader_.load_flags, kAppDirAndSystem32);
   EXPECT_EQ(loader_.calls[0], "SetDefaultDllDirectories") << "restricted before the load";
+
+  // Without the process-wide restriction the load itself stays restricted.
+  loader_ = FakeLoader{};
+  loader_.default_dirs_set = false;
+  EXPECT_EQ(RunTunnelService(L"C:\\c.conf", calls_), 0);
+  EXPECT_EQ(loader_.load_flags, kAppDirAndSystem32);
+  EXPECT_TRUE(loader_.logs.empty());
 }
 
 TEST_F(ServiceHostTest, ResultRows) {
@@ -144,6 +152,11 @@ TEST_F(ServiceHostTest, HandsThePathToTheExportUnchanged) {
     EXPECT_FALSE(loader_.export_saw_null);
     EXPECT_EQ(loader_.export_path, path);
   }
+  // No path at all reaches the library as an empty one, never as null.
+  loader_ = FakeLoader{};
+  EXPECT_EQ(RunTunnelService(nullptr, calls_), 0);
+  EXPECT_FALSE(loader_.export_saw_null);
+  EXPECT_EQ(loader_.export_path, L"");
 }
 
 }  // namespace
