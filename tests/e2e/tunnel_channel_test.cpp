@@ -4,6 +4,8 @@
 // tunnel stand-in runs with that file, and the status the UI then sees.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
