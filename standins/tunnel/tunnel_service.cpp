@@ -81,11 +81,14 @@ bool ReadConfigFile(const std::wstring& path, std::string* text, DWORD* error) {
     return false;
   }
   text->resize(static_cast<size_t>(size.QuadPart));
+  if (text->empty()) return true;
   DWORD read = 0;
-  if (!text->empty() &&
-      (!::ReadFile(file.get(), &(*text)[0], static_cast<DWORD>(text->size()), &read, nullptr) ||
-       read != text->size())) {
-    *error = read != text->size() ? ERROR_HANDLE_EOF : ::GetLastError();
+  if (!::ReadFile(file.get(), &(*text)[0], static_cast<DWORD>(text->size()), &read, nullptr)) {
+    *error = ::GetLastError();
+    return false;
+  }
+  if (read != text->size()) {
+    *error = ERROR_HANDLE_EOF;  // the file shrank while we read it
     return false;
   }
   return true;

@@ -125,21 +125,32 @@ TEST_F(ServiceModesTest, InstallRunsTheServiceAndRemoveDeletesIt) {
   EXPECT_TRUE(LinesFrom(capture_, remove.pid, "[Tarnwick]").empty());
 }
 
-TEST_F(ServiceModesTest, InstallWithInvalidConfigurationStartsAServiceThatStopsAndSaysWhy) {
-  const std::wstring config = WriteConfig(L"tarnwick.conf", kConfigWithoutPeer);
+TEST_F(ServiceModesTest, InstallWithAnUnusableConfigurationStartsAServiceThatStopsAndSaysWhy) {
+  const struct {
+    std::wstring config;
+    std::string why;
+    DWORD service_exit_code;  // the stand-in's: 1 unreadable, 2 invalid
+  } cases[] = {
+      {WriteConfig(L"tarnwick.conf", kConfigWithoutPeer),
+       "\" is invalid: no [Peer] section", 2},
+      {temp_.Join(L"missing.conf"), "[tunnel-standin] cannot read configuration \"", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    // The helper only asks for the start; the tunnel's verdict comes later.
+    const ProcessRun install = Tarnwick({L"/svc-install", c.config});
+    EXPECT_EQ(install.exit_code, 0u);
 
-  // The helper only asks for the start; the tunnel's verdict comes later.
-  const ProcessRun install = Tarnwick({L"/svc-install", config});
-  EXPECT_EQ(install.exit_code, 0u);
-
-  const auto why = capture_.WaitForText("[tunnel-standin] configuration", kServiceBoundMs);
-  ASSERT_TRUE(why.has_value());
-  EXPECT_NE(why->text.find("is invalid: no [Peer] section"), std::string::npos) << why->text;
-  ASSERT_TRUE(WaitForTunnelServiceState(SERVICE_STOPPED, kServiceBoundMs));
-  const TunnelServiceInfo info = QueryTunnelService();
-  EXPECT_EQ(info.win32_exit_code, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
-  EXPECT_EQ(info.service_exit_code, 2u);
-  EXPECT_FALSE(IsTunnelRunning());
+    const auto why = capture_.WaitForText(c.why, kServiceBoundMs);
+    ASSERT_TRUE(why.has_value());
+    EXPECT_NE(why->text.find(Narrow(c.config)), std::string::npos) << why->text;
+    ASSERT_TRUE(WaitForTunnelServiceState(SERVICE_STOPPED, kServiceBoundMs));
+    const TunnelServiceInfo info = QueryTunnelService();
+    EXPECT_EQ(info.win32_exit_code, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(info.service_exit_code, c.service_exit_code);
+    EXPECT_FALSE(IsTunnelRunning());
+    ASSERT_TRUE(RemoveTunnelService());
+  }
 
   LetDebugOutputSettle(capture_);
   EXPECT_TRUE(LinesContaining(capture_, kPrivateKey).empty()) << "key material in the output";
