@@ -138,6 +138,26 @@ TEST(EncodableValue, EquivalentValuesOrderNeitherWay) {
   }
 }
 
+// Deeply nested equal lists must compare in time linear in the depth; an
+// ordering that asks both directions at each level never finishes this.
+TEST(EncodableValue, NestedValuesCompareInLinearTime) {
+  auto nested = [](int depth, int32_t innermost) {
+    EncodableValue value(innermost);
+    for (int i = 0; i < depth; ++i) {
+      value = EncodableValue(EncodableValueList{std::move(value)});
+    }
+    return value;
+  };
+  const EncodableValue a = nested(200, 1);
+  EXPECT_FALSE(a < nested(200, 1));
+  EXPECT_TRUE(a < nested(200, 2));
+
+  EncodableValueMap keys;
+  keys[a] = EncodableValue(1);
+  keys[nested(200, 1)] = EncodableValue(2);
+  EXPECT_EQ(keys.size(), 1u);
+}
+
 TEST(EncodableValue, MapKeysFollowTheOrdering) {
   EncodableValueMap map;
   map[EncodableValue(int32_t{1})] = EncodableValue("int32");
