@@ -29,7 +29,19 @@ HANDLE CreateChannelEvent(const wchar_t* name, DWORD* error) {
 
 DebugOutputCapture::~DebugOutputCapture() { Stop(); }
 
-bool DebugOutputCapture::Start(DWORD* error) {
+bool DebugOutputCapture::Start(DWORD* error, DWORD claim_timeout_ms) {
+  constexpr DWORD kRetryMs = 100;
+  DWORD status = TryStart();
+  for (DWORD waited = 0; status == ERROR_ALREADY_EXISTS && waited < claim_timeout_ms;
+       waited += kRetryMs) {
+    ::Sleep(kRetryMs);
+    status = TryStart();
+  }
+  if (error != nullptr) *error = status;
+  return status == NO_ERROR;
+}
+
+DWORD DebugOutputCapture::TryStart() {
   DWORD status = NO_ERROR;
   if (thread_.joinable()) {
     status = ERROR_ALREADY_INITIALIZED;
@@ -45,11 +57,10 @@ bool DebugOutputCapture::Start(DWORD* error) {
     // Ready before Start returns, so nothing written after it is missed.
     ::SetEvent(buffer_ready_);
     thread_ = std::thread([this] { CaptureLoop(); });
-    return true;
+    return NO_ERROR;
   }
-  if (error != nullptr) *error = status;
   if (status != ERROR_ALREADY_INITIALIZED) Stop();
-  return false;
+  return status;
 }
 
 void DebugOutputCapture::Stop() {

@@ -38,7 +38,10 @@ class DebugOutputCapture {
 
   // Claims the channel and starts capturing. False, with the Windows error in
   // *error if given, when another monitor holds it or it cannot be made.
-  [[nodiscard]] bool Start(DWORD* error = nullptr);
+  // A writer caught mid-line by the end of an earlier monitor keeps the
+  // channel's objects alive for up to its own 10 s wait, so a caller that
+  // follows another monitor may give claim_timeout_ms for that to pass.
+  [[nodiscard]] bool Start(DWORD* error = nullptr, DWORD claim_timeout_ms = 0);
   // Stops capturing and releases the channel; lines captured stay readable.
   void Stop();
 
@@ -54,6 +57,7 @@ class DebugOutputCapture {
   [[nodiscard]] size_t CountContaining(std::string_view text) const;
 
  private:
+  [[nodiscard]] DWORD TryStart();
   void CaptureLoop();
 
   Sink sink_;

@@ -28,8 +28,10 @@ int main() {
     std::printf("[%lu] %s\n", static_cast<unsigned long>(line.pid), line.text.c_str());
     std::fflush(stdout);
   });
+  // Allows a test's monitor that has just ended to let go of the channel.
+  constexpr DWORD kClaimMs = 3000;
   DWORD error = 0;
-  if (!capture.Start(&error)) {
+  if (!capture.Start(&error, kClaimMs)) {
     std::fprintf(stderr, "dbwin_monitor: cannot capture debugger output (error %lu)%s\n",
                  static_cast<unsigned long>(error),
                  error == ERROR_ALREADY_EXISTS ? ": another monitor is running" : "");

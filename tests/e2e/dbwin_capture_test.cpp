@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/e2e/support/debug_output.h"
 #include "tests/e2e/support/paths.h"
 #include "tests/e2e/support/process.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 TEST(DebugOutputCaptureTest, DeliversEveryLineInOrderWithItsProcess) {
   DebugOutputCapture capture;
-  ASSERT_TRUE(capture.Start());
+  ASSERT_TRUE(capture.Start(nullptr, e2e::kDebugOutputClaimMs));
   constexpr int kLines = 200;
   std::thread writer([] {
     for (int i = 0; i < kLines; ++i) {
@@ -25,7 +26,7 @@ TEST(DebugOutputCaptureTest, DeliversEveryLineInOrderWithItsProcess) {
     ::OutputDebugStringA("[capture-test] no line feed");
   });
   writer.join();
-  ASSERT_TRUE(capture.WaitForText("[capture-test] no line feed", 5000));
+  ASSERT_TRUE(capture.WaitForText("[capture-test] no line feed", 30000));
 
   std::vector<DebugLine> ours;
   for (const DebugLine& line : capture.Lines()) {
@@ -43,7 +44,7 @@ TEST(DebugOutputCaptureTest, DeliversEveryLineInOrderWithItsProcess) {
 
 TEST(DebugOutputCaptureTest, WaitingEndsAtTheBoundWithoutAMatch) {
   DebugOutputCapture capture;
-  ASSERT_TRUE(capture.Start());
+  ASSERT_TRUE(capture.Start(nullptr, e2e::kDebugOutputClaimMs));
   const auto begin = std::chrono::steady_clock::now();
   EXPECT_FALSE(capture.WaitForText("[capture-test] never written", 200).has_value());
   const auto waited = std::chrono::steady_clock::now() - begin;
@@ -52,14 +53,14 @@ TEST(DebugOutputCaptureTest, WaitingEndsAtTheBoundWithoutAMatch) {
 
   // A line written while waiting ends the wait, even after a Clear.
   ::OutputDebugStringA("[capture-test] before\n");
-  ASSERT_TRUE(capture.WaitForText("[capture-test] before", 5000));
+  ASSERT_TRUE(capture.WaitForText("[capture-test] before", 30000));
   capture.Clear();
   EXPECT_EQ(capture.CountContaining("[capture-test] before"), 0u);
   std::thread late([] {
     ::Sleep(100);
     ::OutputDebugStringA("[capture-test] late\n");
   });
-  EXPECT_TRUE(capture.WaitForText("[capture-test] late", 5000).has_value());
+  EXPECT_TRUE(capture.WaitForText("[capture-test] late", 30000).has_value());
   late.join();
 }
 
@@ -67,7 +68,7 @@ TEST(DebugOutputCaptureTest, WaitingEndsAtTheBoundWithoutAMatch) {
 // the first lets go.
 TEST(DebugOutputCaptureTest, OnlyOneMonitorHoldsTheChannel) {
   DebugOutputCapture first;
-  ASSERT_TRUE(first.Start());
+  ASSERT_TRUE(first.Start(nullptr, e2e::kDebugOutputClaimMs));
   EXPECT_FALSE(first.Start());
 
   DebugOutputCapture second;
@@ -85,7 +86,7 @@ TEST(DebugOutputCaptureTest, OnlyOneMonitorHoldsTheChannel) {
   EXPECT_EQ(refused.exit_code, 1u);
 
   first.Stop();
-  EXPECT_TRUE(second.Start(&error)) << error;
+  EXPECT_TRUE(second.Start(&error, e2e::kDebugOutputClaimMs)) << error;
 }
 
 TEST(DebugOutputCaptureTest, MonitorPrintsEachLineWithTheSendersProcessId) {
@@ -100,7 +101,7 @@ TEST(DebugOutputCaptureTest, MonitorPrintsEachLineWithTheSendersProcessId) {
   const std::string expected =
       "[" + std::to_string(::GetCurrentProcessId()) + "] [capture-test] to the monitor";
   std::string printed;
-  for (int attempt = 0; attempt < 100 && printed.find(expected) == std::string::npos; ++attempt) {
+  for (int attempt = 0; attempt < 600 && printed.find(expected) == std::string::npos; ++attempt) {
     ::OutputDebugStringA("[capture-test] to the monitor\n");
     ::Sleep(50);
     ASSERT_TRUE(e2e::ReadFileBytes(options.output_file, &printed));

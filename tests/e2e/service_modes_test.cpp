@@ -45,7 +45,7 @@ class ServiceModesTest : public ::testing::Test {
     ASSERT_TRUE(FileExists(AppExe())) << Narrow(AppExe());
     ASSERT_TRUE(RemoveTunnelService()) << "a service from an earlier run is stuck";
     DWORD error = 0;
-    ASSERT_TRUE(capture_.Start(&error)) << "debugger output not capturable, error " << error;
+    ASSERT_TRUE(capture_.Start(&error, kDebugOutputClaimMs)) << "debugger output not capturable, error " << error;
   }
 
   // Runs tarnwick.exe (of the app folder unless given) to its end.

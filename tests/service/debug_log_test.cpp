@@ -10,13 +10,13 @@ namespace {
 TEST(DebugLogTest, WritesOnePrefixedLineFeedTerminatedMessage) {
   tarnwick::DebugOutputCapture capture;
   DWORD error = 0;
-  ASSERT_TRUE(capture.Start(&error)) << error;
+  ASSERT_TRUE(capture.Start(&error, 15000)) << error;
 
   DebugLog(L"StopAndRemoveTunnel: DeleteService failed");
   DebugLog(L"");
   DebugLog(L"two\nlines");
   ::OutputDebugStringA("[debug-log-test] end\n");
-  ASSERT_TRUE(capture.WaitForText("[debug-log-test] end", 5000));
+  ASSERT_TRUE(capture.WaitForText("[debug-log-test] end", 30000));
 
   std::vector<std::string> ours;
   for (const tarnwick::DebugLine& line : capture.Lines()) {

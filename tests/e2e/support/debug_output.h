@@ -11,6 +11,10 @@
 
 namespace tarnwick::e2e {
 
+// How long a test waits to claim the debugger-output channel after the
+// previous test let it go.
+constexpr DWORD kDebugOutputClaimMs = 15000;
+
 // The texts of one process's captured lines that start with prefix, in order.
 [[nodiscard]] std::vector<std::string> LinesFrom(const DebugOutputCapture& capture, DWORD pid,
                                                  std::string_view prefix = {});
