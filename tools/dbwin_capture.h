@@ -38,9 +38,9 @@ class DebugOutputCapture {
 
   // Claims the channel and starts capturing. False, with the Windows error in
   // *error if given, when another monitor holds it or it cannot be made.
-  // A writer caught mid-line by the end of an earlier monitor keeps the
-  // channel's objects alive for up to its own 10 s wait, so a caller that
-  // follows another monitor may give claim_timeout_ms for that to pass.
+  // The channel's named objects can outlive the monitor that made them by a
+  // few seconds (seen under Wine while other processes start), so a caller
+  // that follows another monitor may give claim_timeout_ms for that to pass.
   [[nodiscard]] bool Start(DWORD* error = nullptr, DWORD claim_timeout_ms = 0);
   // Stops capturing and releases the channel; lines captured stay readable.
   void Stop();
