@@ -116,16 +116,5 @@ TEST_F(MethodChannelTest, KeptResultAnswersLaterOrIsDroppedOnceTheEngineEnded) {
   EXPECT_TRUE(fake_.violations().empty()) << fake_.violations().front();
 }
 
-TEST_F(MethodChannelTest, EmptyHandlerUnbindsTheName) {
-  MethodChannel channel(&messenger_, kChannel, codec_);
-  channel.SetMethodCallHandler([](const MethodCall&, std::unique_ptr<MethodResult> result) {
-    result->Success();
-  });
-  ASSERT_NE(fake_.binding(kChannel).callback, nullptr);
-  channel.SetMethodCallHandler(nullptr);
-  EXPECT_EQ(fake_.binding(kChannel).callback, nullptr);
-  EXPECT_EQ(fake_.Deliver(kChannel, StartTunnelCall()), 0);
-}
-
 }  // namespace
 }  // namespace flutter
