@@ -39,11 +39,14 @@ function(tarnwick_add_test name)
       target_link_options(${name} PRIVATE -municode)
     endif()
   endif()
-  set(env "")
   if(CMAKE_CROSSCOMPILING)
-    set(env "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEPATH=${CMAKE_BINARY_DIR}/app;WINEDLLOVERRIDES=mscoree,mshtml=")
+    # Listing the cases runs the program too, before any test property
+    # applies; carrying the Wine settings in the emulator command gives the
+    # listing and the runs the same prefix and library path.
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+      "env;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEPATH=${CMAKE_BINARY_DIR}/app;WINEDLLOVERRIDES=mscoree,mshtml=;${CMAKE_CROSSCOMPILING_EMULATOR}")
   endif()
-  set(props ENVIRONMENT "${env}" TIMEOUT 300)
+  set(props TIMEOUT 300)
   if(T_SERIAL)
     list(APPEND props RESOURCE_LOCK wine_services)
   endif()
