@@ -4,14 +4,6 @@
 
 namespace flutter {
 
-namespace {
-
-void ReportInvalidRead() {
-  std::cerr << "Invalid read in StandardCodecByteStreamReader" << std::endl;
-}
-
-}  // namespace
-
 ByteStreamReader::~ByteStreamReader() = default;
 
 size_t ByteStreamReader::RemainingBytes() const { return kRemainingUnknown; }
@@ -24,43 +16,10 @@ std::vector<uint8_t>* ByteStreamWriter::AppendTarget() { return nullptr; }
 
 ByteBufferStreamReader::~ByteBufferStreamReader() = default;
 
-bool ByteBufferStreamReader::CanRead(size_t count) const {
-  // Written so that neither a huge count nor a position skipped past the
-  // end can wrap around.
-  if (location_ <= size_ && count <= size_ - location_) return true;
-  ReportInvalidRead();
-  return false;
-}
+const uint8_t ByteBufferStreamReader::kNothing = 0;
 
-uint8_t ByteBufferStreamReader::ReadByte() {
-  if (!CanRead(1)) return 0;
-  return bytes_[location_++];
-}
-
-void ByteBufferStreamReader::ReadBytes(uint8_t* destination, size_t count) {
-  if (!CanRead(count)) return;
-  if (count != 0) std::memcpy(destination, bytes_ + location_, count);
-  location_ += count;
-}
-
-void ByteBufferStreamReader::SkipToAlignment(uint8_t alignment) {
-  // Not checked against the size: the next read past the end fails.
-  const size_t remainder = location_ % alignment;
-  if (remainder != 0) location_ += alignment - remainder;
-}
-
-size_t ByteBufferStreamReader::RemainingBytes() const {
-  return location_ < size_ ? size_ - location_ : 0;
-}
-
-const uint8_t* ByteBufferStreamReader::ReadBytesInPlace(size_t count) {
-  if (!CanRead(count)) return nullptr;
-  // An empty message may have no address at all; success must not look
-  // like failure.
-  static const uint8_t kNothing = 0;
-  const uint8_t* start = bytes_ != nullptr ? bytes_ + location_ : &kNothing;
-  location_ += count;
-  return start;
+void ByteBufferStreamReader::ReportInvalidRead() {
+  std::cerr << "Invalid read in StandardCodecByteStreamReader" << std::endl;
 }
 
 ByteBufferStreamWriter::~ByteBufferStreamWriter() = default;

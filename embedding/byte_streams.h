@@ -68,25 +68,61 @@ class ByteStreamWriter {
 // Reads a message in memory. A read past the end writes
 // "Invalid read in StandardCodecByteStreamReader" to standard error, yields
 // zero or copies nothing, and leaves the position where it was.
-class ByteBufferStreamReader : public ByteStreamReader {
+//
+// Final and defined here so the serializer, having checked a reader's exact
+// type, reads through it without a call per byte.
+class ByteBufferStreamReader final : public ByteStreamReader {
  public:
   // bytes must outlive the reader.
   ByteBufferStreamReader(const uint8_t* bytes, size_t size)
       : bytes_(bytes), size_(size) {}
   ~ByteBufferStreamReader() override;
 
-  uint8_t ReadByte() override;
-  void ReadBytes(uint8_t* destination, size_t count) override;
-  void SkipToAlignment(uint8_t alignment) override;
-  size_t RemainingBytes() const override;
-  const uint8_t* ReadBytesInPlace(size_t count) override;
+  uint8_t ReadByte() override {
+    if (!CanRead(1)) return 0;
+    return bytes_[location_++];
+  }
+
+  void ReadBytes(uint8_t* destination, size_t count) override {
+    if (!CanRead(count)) return;
+    if (count != 0) std::memcpy(destination, bytes_ + location_, count);
+    location_ += count;
+  }
+
+  // Not checked against the size: the next read past the end fails.
+  void SkipToAlignment(uint8_t alignment) override {
+    const size_t remainder = location_ % alignment;
+    if (remainder != 0) location_ += alignment - remainder;
+  }
+
+  size_t RemainingBytes() const override {
+    return location_ < size_ ? size_ - location_ : 0;
+  }
+
+  const uint8_t* ReadBytesInPlace(size_t count) override {
+    if (!CanRead(count)) return nullptr;
+    // An empty message may have no address at all; success must still not
+    // look like failure.
+    const uint8_t* start = bytes_ != nullptr ? bytes_ + location_ : &kNothing;
+    location_ += count;
+    return start;
+  }
 
   // Offset of the next read from the start of the message.
   size_t location() const { return location_; }
 
  private:
+  static const uint8_t kNothing;
+
   // Whether count more bytes can be read; reports the failed read if not.
-  bool CanRead(size_t count) const;
+  // Written so that neither a huge count nor a position skipped past the
+  // end can wrap around.
+  bool CanRead(size_t count) const {
+    if (location_ <= size_ && count <= size_ - location_) return true;
+    ReportInvalidRead();
+    return false;
+  }
+  static void ReportInvalidRead();
 
   const uint8_t* bytes_;
   size_t size_;

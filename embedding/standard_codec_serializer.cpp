@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -14,73 +15,225 @@ using Type = StandardCodecType;
 
 constexpr uint8_t TypeByte(Type type) { return static_cast<uint8_t>(type); }
 
-// Appends to the writer's vector in line when it has one, so a value costs
-// a capacity check and a copy rather than a virtual call per byte.
-class Sink {
+// Output through a writer's own three operations, for writers that do not
+// append to a vector.
+class StreamSink {
  public:
-  explicit Sink(ByteStreamWriter* stream)
-      : stream_(stream), buffer_(stream->AppendTarget()) {}
-
-  void Byte(uint8_t byte) {
-    if (buffer_ != nullptr) {
-      buffer_->push_back(byte);
-    } else {
-      stream_->WriteByte(byte);
-    }
-  }
-
+  explicit StreamSink(ByteStreamWriter* stream) : stream_(stream) {}
+  void Byte(uint8_t byte) { stream_->WriteByte(byte); }
   void Bytes(const void* source, size_t count) {
-    if (count == 0) return;
-    const auto* first = static_cast<const uint8_t*>(source);
-    if (buffer_ != nullptr) {
-      buffer_->insert(buffer_->end(), first, first + count);
-    } else {
-      stream_->WriteBytes(first, count);
-    }
+    if (count != 0) stream_->WriteBytes(static_cast<const uint8_t*>(source), count);
   }
-
-  template <typename T>
-  void Number(T number) {
-    Bytes(&number, sizeof(number));
-  }
-
-  void Pad(uint8_t alignment) {
-    if (buffer_ == nullptr) {
-      stream_->PadToAlignment(alignment);
-      return;
-    }
-    const size_t remainder = buffer_->size() % alignment;
-    if (remainder != 0) buffer_->resize(buffer_->size() + alignment - remainder);
-  }
-
-  void Size(size_t size) {
-    if (size < 254) {
-      Byte(static_cast<uint8_t>(size));
-    } else if (size <= 0xFFFF) {
-      Byte(254);
-      Number(static_cast<uint16_t>(size));
-    } else {
-      // Only the low 32 bits fit; callers never encode anything that large.
-      Byte(255);
-      Number(static_cast<uint32_t>(size));
-    }
-  }
-
-  // Numeric lists go as one block after one alignment step. Empty ones are
-  // padded too, because the reader skips to the alignment whatever the
-  // count; otherwise a value after an empty list would read shifted.
-  template <typename T>
-  void NumericList(Type type, const std::vector<T>& values) {
-    Byte(TypeByte(type));
-    Size(values.size());
-    Pad(static_cast<uint8_t>(sizeof(T)));
-    Bytes(values.data(), values.size() * sizeof(T));
-  }
+  void Pad(uint8_t alignment) { stream_->PadToAlignment(alignment); }
 
  private:
   ByteStreamWriter* stream_;
-  std::vector<uint8_t>* buffer_;
 };
+
+// Output into a vector through a small buffer of its own: a capacity check
+// and a copy per value instead of a container call per byte, with one
+// append to the vector per kStageBytes. It is itself the writer that nested
+// values are written to, through the virtual WriteValue, so a derived
+// serializer sees every nested value and finds the bytes before it in
+// place (for alignment) through the writer operations.
+class StagingWriter final : public ByteStreamWriter {
+ public:
+  explicit StagingWriter(std::vector<uint8_t>* target) : target_(target) {}
+  StagingWriter(const StagingWriter&) = delete;
+  StagingWriter& operator=(const StagingWriter&) = delete;
+
+  void WriteByte(uint8_t byte) override { Byte(byte); }
+  void WriteBytes(const uint8_t* source, size_t count) override {
+    Bytes(source, count);
+  }
+  void PadToAlignment(uint8_t alignment) override { Pad(alignment); }
+
+  void Byte(uint8_t byte) {
+    if (used_ == kStageBytes) Flush();
+    stage_[used_++] = byte;
+  }
+
+  void Bytes(const void* source, size_t count) {
+    if (count <= kStageBytes - used_) {
+      // An empty vector or string may have no storage at all.
+      if (count != 0) std::memcpy(stage_ + used_, source, count);
+      used_ += count;
+      return;
+    }
+    BytesPastTheStage(static_cast<const uint8_t*>(source), count);
+  }
+
+  void Pad(uint8_t alignment) {
+    const size_t remainder = (target_->size() + used_) % alignment;
+    if (remainder == 0) return;
+    for (size_t i = remainder; i < alignment; ++i) Byte(0);
+  }
+
+  // Kept out of line so the common path above inlines into its callers.
+  void BytesPastTheStage(const uint8_t* source, size_t count) {
+    Flush();
+    if (count >= kStageBytes) {
+      target_->insert(target_->end(), source, source + count);
+    } else {
+      std::memcpy(stage_, source, count);
+      used_ = count;
+    }
+  }
+
+  // Moves what is staged into the vector; the value is complete there
+  // only after this.
+  void Flush() {
+    target_->insert(target_->end(), stage_, stage_ + used_);
+    used_ = 0;
+  }
+
+ private:
+  static constexpr size_t kStageBytes = 1024;
+
+  std::vector<uint8_t>* target_;
+  size_t used_ = 0;
+  uint8_t stage_[kStageBytes];
+};
+
+// Whether serializer is exactly StandardCodecSerializer, so that no derived
+// class can have overridden its virtual operations.
+bool IsExactlyStandard(const StandardCodecSerializer& serializer) {
+  return typeid(serializer) == typeid(StandardCodecSerializer);
+}
+
+template <typename Sink>
+void WriteSizeTo(Sink& sink, size_t size) {
+  if (size < 254) {
+    sink.Byte(static_cast<uint8_t>(size));
+  } else if (size <= 0xFFFF) {
+    const auto size16 = static_cast<uint16_t>(size);
+    sink.Byte(254);
+    sink.Bytes(&size16, sizeof(size16));
+  } else {
+    // Only the low 32 bits fit; callers never encode anything that large.
+    const auto size32 = static_cast<uint32_t>(size);
+    sink.Byte(255);
+    sink.Bytes(&size32, sizeof(size32));
+  }
+}
+
+template <typename Sink, typename T>
+void WriteNumber(Sink& sink, T number) {
+  sink.Bytes(&number, sizeof(number));
+}
+
+// Numeric lists go as one block after one alignment step. Empty ones are
+// padded too, because the reader skips to the alignment whatever the count;
+// otherwise a value after an empty list would read shifted.
+template <typename Sink, typename T>
+void WriteNumericList(Sink& sink, Type type, const std::vector<T>& values) {
+  sink.Byte(TypeByte(type));
+  WriteSizeTo(sink, values.size());
+  sink.Pad(static_cast<uint8_t>(sizeof(T)));
+  sink.Bytes(values.data(), values.size() * sizeof(T));
+}
+
+// One value into sink. Nested values go through the serializer's virtual
+// WriteValue with nested_stream, which writes into the same sink; kDirect
+// skips that dispatch when the serializer is known to be exactly
+// StandardCodecSerializer, where it could only land back here.
+template <bool kDirect, typename Sink>
+void WriteValueTo(const StandardCodecSerializer& serializer,
+                  const EncodableValue& value, Sink& sink,
+                  ByteStreamWriter* nested_stream) {
+  const auto write_nested = [&](const EncodableValue& nested) {
+    if constexpr (kDirect) {
+      WriteValueTo<kDirect>(serializer, nested, sink, nested_stream);
+    } else {
+      serializer.WriteValue(nested, nested_stream);
+    }
+  };
+  switch (value.index()) {
+    case kNullIndex:
+      sink.Byte(TypeByte(Type::kNull));
+      return;
+    case kBoolIndex:
+      sink.Byte(TypeByte(std::get<bool>(value) ? Type::kTrue : Type::kFalse));
+      return;
+    case kInt32Index:
+      sink.Byte(TypeByte(Type::kInt32));
+      WriteNumber(sink, std::get<int32_t>(value));
+      return;
+    case kInt64Index:
+      // Never narrowed to the 32-bit form, whatever the magnitude.
+      sink.Byte(TypeByte(Type::kInt64));
+      WriteNumber(sink, std::get<int64_t>(value));
+      return;
+    case kDoubleIndex:
+      sink.Byte(TypeByte(Type::kFloat64));
+      sink.Pad(8);
+      WriteNumber(sink, std::get<double>(value));
+      return;
+    case kStringIndex: {
+      const auto& text = std::get<std::string>(value);
+      sink.Byte(TypeByte(Type::kString));
+      WriteSizeTo(sink, text.size());
+      sink.Bytes(text.data(), text.size());
+      return;
+    }
+    case kUInt8ListIndex: {
+      const auto& bytes = std::get<std::vector<uint8_t>>(value);
+      sink.Byte(TypeByte(Type::kUInt8List));
+      WriteSizeTo(sink, bytes.size());
+      sink.Bytes(bytes.data(), bytes.size());
+      return;
+    }
+    case kInt32ListIndex:
+      WriteNumericList(sink, Type::kInt32List, std::get<std::vector<int32_t>>(value));
+      return;
+    case kInt64ListIndex:
+      WriteNumericList(sink, Type::kInt64List, std::get<std::vector<int64_t>>(value));
+      return;
+    case kDoubleListIndex:
+      WriteNumericList(sink, Type::kFloat64List, std::get<std::vector<double>>(value));
+      return;
+    case kFloatListIndex:
+      WriteNumericList(sink, Type::kFloat32List, std::get<std::vector<float>>(value));
+      return;
+    case kListIndex: {
+      const auto& list = std::get<EncodableValueList>(value);
+      sink.Byte(TypeByte(Type::kList));
+      WriteSizeTo(sink, list.size());
+      for (const EncodableValue& element : list) write_nested(element);
+      return;
+    }
+    case kMapIndex: {
+      const auto& map = std::get<EncodableValueMap>(value);
+      sink.Byte(TypeByte(Type::kMap));
+      WriteSizeTo(sink, map.size());
+      for (const auto& entry : map) {
+        write_nested(entry.first);
+        write_nested(entry.second);
+      }
+      return;
+    }
+    case kCustomIndex:
+    default:
+      // Arrives as null on the other side; encoding goes on.
+      sink.Byte(TypeByte(Type::kNull));
+      std::cerr << "Unhandled custom type in StandardCodecSerializer::WriteValue. "
+                << "Custom types require codec extensions." << std::endl;
+      return;
+  }
+}
+
+// A whole value into a vector through one staging writer, kept out of line
+// so its buffer is not part of every nested call's frame.
+void WriteStaged(const StandardCodecSerializer& serializer,
+                 const EncodableValue& value, std::vector<uint8_t>* target) {
+  StagingWriter staging(target);
+  if (IsExactlyStandard(serializer)) {
+    WriteValueTo<true>(serializer, value, staging, &staging);
+  } else {
+    WriteValueTo<false>(serializer, value, staging, &staging);
+  }
+  staging.Flush();
+}
 
 // How deep the lists and maps being read on this thread are nested. A
 // thread-local because the serializer is stateless and shared, and the
@@ -103,14 +256,20 @@ size_t BlockSize(size_t count, size_t size) {
              : ByteStreamReader::kRemainingUnknown;
 }
 
-bool SizeIsKnown(const ByteStreamReader* stream) {
+// The read side is written once over the stream type: over
+// ByteBufferStreamReader (final, defined in its header) every read is a
+// direct inline call; over any other reader each goes through its virtual
+// operations.
+template <typename Stream>
+bool SizeIsKnown(const Stream* stream) {
   return stream->RemainingBytes() != ByteStreamReader::kRemainingUnknown;
 }
 
 // A count the rest of the input cannot hold is a failed read. Asking the
 // reader for that many bytes in place fails by construction, which reports
 // it in the reader's words and consumes nothing.
-bool InputCanHold(ByteStreamReader* stream, size_t count, size_t min_bytes) {
+template <typename Stream>
+bool InputCanHold(Stream* stream, size_t count, size_t min_bytes) {
   const size_t needed = BlockSize(count, min_bytes);
   if (needed <= stream->RemainingBytes()) return true;
   stream->ReadBytesInPlace(needed);
@@ -132,9 +291,10 @@ std::vector<T> VectorFromBytes(const uint8_t* source, size_t count) {
 
 // The payload of a string or list whose count has been read. A count the
 // input cannot hold gives an empty payload (one failed read reported), so a
-// few bytes declaring 4 GiB allocate nothing.
-template <typename T>
-std::vector<T> ReadBlock(ByteStreamReader* stream, size_t count) {
+// few bytes declaring 4 GiB allocate nothing. Readers that cannot tell
+// what is left are trusted with the count.
+template <typename T, typename Stream>
+std::vector<T> ReadBlock(Stream* stream, size_t count) {
   const size_t size = BlockSize(count, sizeof(T));
   if (!SizeIsKnown(stream)) {
     std::vector<T> values(count);
@@ -146,7 +306,8 @@ std::vector<T> ReadBlock(ByteStreamReader* stream, size_t count) {
   return VectorFromBytes<T>(source, count);
 }
 
-std::string ReadString(ByteStreamReader* stream, size_t size) {
+template <typename Stream>
+std::string ReadString(Stream* stream, size_t size) {
   if (!SizeIsKnown(stream)) {
     std::string text(size, '\0');
     stream->ReadBytes(reinterpret_cast<uint8_t*>(&text[0]), size);
@@ -157,10 +318,108 @@ std::string ReadString(ByteStreamReader* stream, size_t size) {
   return std::string(reinterpret_cast<const char*>(source), size);
 }
 
-template <typename T>
-std::vector<T> ReadNumericList(ByteStreamReader* stream, size_t count) {
+template <typename T, typename Stream>
+std::vector<T> ReadNumericList(Stream* stream, size_t count) {
   stream->SkipToAlignment(static_cast<uint8_t>(sizeof(T)));
   return ReadBlock<T>(stream, count);
+}
+
+template <typename Stream>
+size_t ReadSizeFrom(Stream* stream) {
+  const uint8_t first = stream->ReadByte();
+  if (first < 254) return first;
+  if (first == 254) {
+    uint16_t size = 0;
+    stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
+    return size;
+  }
+  uint32_t size = 0;
+  stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
+  return size;
+}
+
+template <typename T, typename Stream>
+T ReadNumber(Stream* stream) {
+  T number = 0;
+  stream->ReadBytes(reinterpret_cast<uint8_t*>(&number), sizeof(number));
+  return number;
+}
+
+// The payload of one value whose type byte is consumed. Nested values go
+// through the serializer's virtual ReadValueOfType; kDirect skips that
+// dispatch when the serializer is exactly StandardCodecSerializer.
+template <bool kDirect, typename Stream>
+EncodableValue ReadPayload(const StandardCodecSerializer& serializer,
+                           uint8_t type, Stream* stream) {
+  const auto read_nested = [&]() {
+    const uint8_t nested_type = stream->ReadByte();
+    if constexpr (kDirect) {
+      return ReadPayload<kDirect>(serializer, nested_type, stream);
+    } else {
+      return serializer.ReadValueOfType(nested_type, stream);
+    }
+  };
+  switch (static_cast<Type>(type)) {
+    case Type::kNull:
+      return EncodableValue();
+    case Type::kTrue:
+      return EncodableValue(true);
+    case Type::kFalse:
+      return EncodableValue(false);
+    case Type::kInt32:
+      return EncodableValue(ReadNumber<int32_t>(stream));
+    case Type::kInt64:
+      return EncodableValue(ReadNumber<int64_t>(stream));
+    case Type::kFloat64:
+      stream->SkipToAlignment(8);
+      return EncodableValue(ReadNumber<double>(stream));
+    case Type::kLargeInt:
+    case Type::kString:
+      return EncodableValue(ReadString(stream, ReadSizeFrom(stream)));
+    case Type::kUInt8List:
+      return EncodableValue(ReadBlock<uint8_t>(stream, ReadSizeFrom(stream)));
+    case Type::kInt32List:
+      return EncodableValue(ReadNumericList<int32_t>(stream, ReadSizeFrom(stream)));
+    case Type::kInt64List:
+      return EncodableValue(ReadNumericList<int64_t>(stream, ReadSizeFrom(stream)));
+    case Type::kFloat64List:
+      return EncodableValue(ReadNumericList<double>(stream, ReadSizeFrom(stream)));
+    case Type::kFloat32List:
+      return EncodableValue(ReadNumericList<float>(stream, ReadSizeFrom(stream)));
+    case Type::kList:
+    case Type::kMap:
+      break;
+    default:
+      // Nothing consumed: the next read starts right after the type byte.
+      std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
+                << static_cast<unsigned>(type) << std::endl;
+      return EncodableValue();
+  }
+
+  if (t_nesting_depth >= kMaxNestingDepth) {
+    std::cerr << kNestingTooDeepMessage << std::endl;
+    return EncodableValue();
+  }
+  NestingScope scope;
+  const size_t count = ReadSizeFrom(stream);
+  if (static_cast<Type>(type) == Type::kList) {
+    EncodableValueList list;
+    if (!InputCanHold(stream, count, kMinEncodedValueBytes)) return list;
+    list.reserve(count);
+    for (size_t i = 0; i < count; ++i) list.push_back(read_nested());
+    return EncodableValue(std::move(list));
+  }
+
+  EncodableValueMap map;
+  if (!InputCanHold(stream, count, kMinEncodedMapEntryBytes)) return map;
+  for (size_t i = 0; i < count; ++i) {
+    EncodableValue key = read_nested();
+    EncodableValue value = read_nested();
+    // Encoded maps arrive in key order, so the end is the usual place. A
+    // repeated key keeps its first value.
+    map.try_emplace(map.end(), std::move(key), std::move(value));
+  }
+  return EncodableValue(std::move(map));
 }
 
 }  // namespace
@@ -182,176 +441,45 @@ EncodableValue StandardCodecSerializer::ReadValue(
 
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
-  Sink sink(stream);
-  switch (value.index()) {
-    case kNullIndex:
-      sink.Byte(TypeByte(Type::kNull));
-      return;
-    case kBoolIndex:
-      sink.Byte(TypeByte(std::get<bool>(value) ? Type::kTrue : Type::kFalse));
-      return;
-    case kInt32Index:
-      sink.Byte(TypeByte(Type::kInt32));
-      sink.Number(std::get<int32_t>(value));
-      return;
-    case kInt64Index:
-      // Never narrowed to the 32-bit form, whatever the magnitude.
-      sink.Byte(TypeByte(Type::kInt64));
-      sink.Number(std::get<int64_t>(value));
-      return;
-    case kDoubleIndex:
-      sink.Byte(TypeByte(Type::kFloat64));
-      sink.Pad(8);
-      sink.Number(std::get<double>(value));
-      return;
-    case kStringIndex: {
-      const auto& text = std::get<std::string>(value);
-      sink.Byte(TypeByte(Type::kString));
-      sink.Size(text.size());
-      sink.Bytes(text.data(), text.size());
-      return;
-    }
-    case kUInt8ListIndex: {
-      const auto& bytes = std::get<std::vector<uint8_t>>(value);
-      sink.Byte(TypeByte(Type::kUInt8List));
-      sink.Size(bytes.size());
-      sink.Bytes(bytes.data(), bytes.size());
-      return;
-    }
-    case kInt32ListIndex:
-      sink.NumericList(Type::kInt32List, std::get<std::vector<int32_t>>(value));
-      return;
-    case kInt64ListIndex:
-      sink.NumericList(Type::kInt64List, std::get<std::vector<int64_t>>(value));
-      return;
-    case kDoubleListIndex:
-      sink.NumericList(Type::kFloat64List, std::get<std::vector<double>>(value));
-      return;
-    case kFloatListIndex:
-      sink.NumericList(Type::kFloat32List, std::get<std::vector<float>>(value));
-      return;
-    case kListIndex: {
-      const auto& list = std::get<EncodableValueList>(value);
-      sink.Byte(TypeByte(Type::kList));
-      sink.Size(list.size());
-      for (const EncodableValue& element : list) WriteValue(element, stream);
-      return;
-    }
-    case kMapIndex: {
-      const auto& map = std::get<EncodableValueMap>(value);
-      sink.Byte(TypeByte(Type::kMap));
-      sink.Size(map.size());
-      for (const auto& entry : map) {
-        WriteValue(entry.first, stream);
-        WriteValue(entry.second, stream);
-      }
-      return;
-    }
-    case kCustomIndex:
-    default:
-      // Arrives as null on the other side; encoding goes on.
-      sink.Byte(TypeByte(Type::kNull));
-      std::cerr << "Unhandled custom type in StandardCodecSerializer::WriteValue. "
-                << "Custom types require codec extensions." << std::endl;
-      return;
+  // A nested value from a derived serializer: its parent's staging writer
+  // is already in place.
+  if (typeid(*stream) == typeid(StagingWriter)) {
+    auto* staging = static_cast<StagingWriter*>(stream);
+    WriteValueTo<false>(*this, value, *staging, staging);
+    return;
+  }
+  if (std::vector<uint8_t>* target = stream->AppendTarget()) {
+    WriteStaged(*this, value, target);
+    return;
+  }
+  StreamSink sink(stream);
+  if (IsExactlyStandard(*this)) {
+    WriteValueTo<true>(*this, value, sink, stream);
+  } else {
+    WriteValueTo<false>(*this, value, sink, stream);
   }
 }
 
 EncodableValue StandardCodecSerializer::ReadValueOfType(
     uint8_t type, ByteStreamReader* stream) const {
-  switch (static_cast<Type>(type)) {
-    case Type::kNull:
-      return EncodableValue();
-    case Type::kTrue:
-      return EncodableValue(true);
-    case Type::kFalse:
-      return EncodableValue(false);
-    case Type::kInt32: {
-      int32_t number = 0;
-      stream->ReadBytes(reinterpret_cast<uint8_t*>(&number), sizeof(number));
-      return EncodableValue(number);
-    }
-    case Type::kInt64: {
-      int64_t number = 0;
-      stream->ReadBytes(reinterpret_cast<uint8_t*>(&number), sizeof(number));
-      return EncodableValue(number);
-    }
-    case Type::kFloat64: {
-      stream->SkipToAlignment(8);
-      double number = 0;
-      stream->ReadBytes(reinterpret_cast<uint8_t*>(&number), sizeof(number));
-      return EncodableValue(number);
-    }
-    case Type::kLargeInt:
-    case Type::kString:
-      return EncodableValue(ReadString(stream, ReadSize(stream)));
-    case Type::kUInt8List:
-      return EncodableValue(ReadBlock<uint8_t>(stream, ReadSize(stream)));
-    case Type::kInt32List:
-      return EncodableValue(ReadNumericList<int32_t>(stream, ReadSize(stream)));
-    case Type::kInt64List:
-      return EncodableValue(ReadNumericList<int64_t>(stream, ReadSize(stream)));
-    case Type::kFloat64List:
-      return EncodableValue(ReadNumericList<double>(stream, ReadSize(stream)));
-    case Type::kFloat32List:
-      return EncodableValue(ReadNumericList<float>(stream, ReadSize(stream)));
-    case Type::kList:
-    case Type::kMap:
-      break;
-    default:
-      // Nothing consumed: the next read starts right after the type byte.
-      std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
-                << static_cast<unsigned>(type) << std::endl;
-      return EncodableValue();
+  const bool direct = IsExactlyStandard(*this);
+  if (typeid(*stream) == typeid(ByteBufferStreamReader)) {
+    auto* buffer = static_cast<ByteBufferStreamReader*>(stream);
+    return direct ? ReadPayload<true>(*this, type, buffer)
+                  : ReadPayload<false>(*this, type, buffer);
   }
-
-  if (t_nesting_depth >= kMaxNestingDepth) {
-    std::cerr << kNestingTooDeepMessage << std::endl;
-    return EncodableValue();
-  }
-  NestingScope scope;
-  const size_t count = ReadSize(stream);
-  if (static_cast<Type>(type) == Type::kList) {
-    EncodableValueList list;
-    if (!InputCanHold(stream, count, kMinEncodedValueBytes)) return list;
-    list.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-      const uint8_t element_type = stream->ReadByte();
-      list.push_back(ReadValueOfType(element_type, stream));
-    }
-    return EncodableValue(std::move(list));
-  }
-
-  EncodableValueMap map;
-  if (!InputCanHold(stream, count, kMinEncodedMapEntryBytes)) return map;
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t key_type = stream->ReadByte();
-    EncodableValue key = ReadValueOfType(key_type, stream);
-    const uint8_t value_type = stream->ReadByte();
-    EncodableValue value = ReadValueOfType(value_type, stream);
-    // Encoded maps arrive in key order, so the end is the usual place. A
-    // repeated key keeps its first value.
-    map.try_emplace(map.end(), std::move(key), std::move(value));
-  }
-  return EncodableValue(std::move(map));
+  return direct ? ReadPayload<true>(*this, type, stream)
+                : ReadPayload<false>(*this, type, stream);
 }
 
 size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
-  const uint8_t first = stream->ReadByte();
-  if (first < 254) return first;
-  if (first == 254) {
-    uint16_t size = 0;
-    stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
-    return size;
-  }
-  uint32_t size = 0;
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
-  return size;
+  return ReadSizeFrom(stream);
 }
 
 void StandardCodecSerializer::WriteSize(size_t size,
                                         ByteStreamWriter* stream) const {
-  Sink(stream).Size(size);
+  StreamSink sink(stream);
+  WriteSizeTo(sink, size);
 }
 
 }  // namespace flutter

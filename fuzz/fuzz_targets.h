@@ -22,16 +22,25 @@ int FuzzRoundTrip(const uint8_t* data, size_t size);
 #include <iostream>
 #include <streambuf>
 
-#define TARNWICK_FUZZ_ENTRY(target)                                        \
-  extern "C" int LLVMFuzzerInitialize(int*, char***) {                     \
-    static struct : std::streambuf {                                       \
-      int_type overflow(int_type c) override { return traits_type::not_eof(c); } \
-    } discard;                                                             \
-    std::cerr.rdbuf(&discard);                                             \
-    return 0;                                                              \
-  }                                                                        \
+namespace tarnwick {
+// Swallows the codec's diagnostic lines whole, not a character at a time.
+class DiscardingStreambuf : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize count) override {
+    return count;
+  }
+};
+}  // namespace tarnwick
+
+#define TARNWICK_FUZZ_ENTRY(target)                                         \
+  extern "C" int LLVMFuzzerInitialize(int*, char***) {                      \
+    static tarnwick::DiscardingStreambuf discard;                           \
+    std::cerr.rdbuf(&discard);                                              \
+    return 0;                                                               \
+  }                                                                         \
   extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
-    return target(data, size);                                             \
+    return target(data, size);                                              \
   }
 #else
 #define TARNWICK_FUZZ_ENTRY(target)

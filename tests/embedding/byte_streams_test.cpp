@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,8 @@ TEST(ByteBufferStreamReader, PartialReadCopiesNothing) {
             (std::vector<uint8_t>{9, 9, 9, 9}));
   EXPECT_EQ(reader.location(), 1u);
   // A count so large that location + count would wrap must still fail.
-  reader.ReadBytes(destination, static_cast<size_t>(-1));
+  const size_t wrapping = std::numeric_limits<size_t>::max() - reader.location() + 1;
+  reader.ReadBytes(destination, wrapping);
   EXPECT_EQ(reader.location(), 1u);
   EXPECT_EQ(err.text(), Repeat(kInvalidRead, 2));
 }
