@@ -185,30 +185,6 @@ TEST(EncodableValue, MapKeysFollowTheOrdering) {
   EXPECT_EQ(arguments.find(EncodableValue("Config")), arguments.end());
 }
 
-TEST(EncodableValue, CopiesAreDeepAndMovesKeepStorage) {
-  EncodableValue original(EncodableValueList{
-      EncodableValue("text"),
-      EncodableValue(EncodableValueMap{{EncodableValue("k"), EncodableValue(1)}})});
-  EncodableValue copy = original;
-  auto& copied_list = std::get<EncodableValueList>(copy);
-  std::get<std::string>(copied_list[0]) = "changed";
-  std::get<EncodableValueMap>(copied_list[1])[EncodableValue("k")] = EncodableValue(2);
-  const auto& list = std::get<EncodableValueList>(original);
-  EXPECT_EQ(std::get<std::string>(list[0]), "text");
-  EXPECT_EQ(std::get<int32_t>(
-                std::get<EncodableValueMap>(list[1]).at(EncodableValue("k"))),
-            1);
-
-  EncodableValue numbers(std::vector<double>(1000, 1.0));
-  const double* storage = std::get<std::vector<double>>(numbers).data();
-  EncodableValue moved = std::move(numbers);
-  EXPECT_EQ(std::get<std::vector<double>>(moved).data(), storage);
-
-  EncodableValue target(EncodableValueList{EncodableValue(1)});
-  target = std::move(moved);
-  EXPECT_EQ(std::get<std::vector<double>>(target).data(), storage);
-}
-
 TEST(EncodableValue, CustomValuesOrderByHolderNotContent) {
   EncodableValue first(CustomValue(std::string("payload")));
   EncodableValue copy = first;
@@ -228,17 +204,6 @@ TEST(EncodableValue, CustomValuesOrderByHolderNotContent) {
   EncodableValue moved = std::move(first);
   EXPECT_EQ(*std::get<CustomValue>(first).TryGetValue<std::string>(), "payload");
   EXPECT_EQ(*std::get<CustomValue>(moved).TryGetValue<std::string>(), "payload");
-}
-
-TEST(EncodableValue, ProbingAndCheckedAccess) {
-  EncodableValue value(int64_t{12});
-  EXPECT_EQ(std::get_if<int32_t>(&value), nullptr);
-  ASSERT_NE(std::get_if<int64_t>(&value), nullptr);
-  EXPECT_EQ(*std::get_if<int64_t>(&value), 12);
-
-  EXPECT_THROW(std::get<std::string>(value), std::bad_variant_access);
-  EXPECT_EQ(value.index(), kInt64Index);
-  EXPECT_EQ(std::get<int64_t>(value), 12);
 }
 
 }  // namespace
