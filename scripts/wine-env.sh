@@ -10,6 +10,12 @@ wine_prefix_up() {
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w || true
   fi
+  # Keep the prefix's wineserver and its system processes (service manager,
+  # desktop) up for the whole run, started here with their output going
+  # nowhere: started by a test instead, they would inherit that test's output
+  # pipe and ctest would wait for them to end.
+  wineserver -p
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 
 wine_prefix_down() {
