@@ -9,7 +9,7 @@ if(NOT TARGET GTest::gtest_main)
   endif()
   if(NOT TARGET GTest::gtest_main)
     set(TARNWICK_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
-    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)  # static runtime, as the product
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
     if(MINGW)
