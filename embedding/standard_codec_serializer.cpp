@@ -71,10 +71,13 @@ class StagingWriter final : public ByteStreamWriter {
 
   // Kept out of line so the common path above inlines into its callers.
   void BytesPastTheStage(const uint8_t* source, size_t count) {
-    Flush();
     if (count >= kStageBytes) {
+      // One growth of the vector for the staged bytes and the block.
+      target_->reserve(target_->size() + used_ + count);
+      Flush();
       target_->insert(target_->end(), source, source + count);
     } else {
+      Flush();
       std::memcpy(stage_, source, count);
       used_ = count;
     }
