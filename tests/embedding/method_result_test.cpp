@@ -120,15 +120,19 @@ TEST(EngineMethodResult, AnsweringReleasesWhatTheReplyHolds) {
 TEST(ReplyManager, EmptyOrMissingDataIsTheEmptyReply) {
   const std::vector<uint8_t> empty;
   const std::vector<uint8_t> two = {4, 2};
-  const std::vector<uint8_t>* inputs[] = {nullptr, &empty, &two};
-  for (const auto* data : inputs) {
+  struct Case {
+    const std::vector<uint8_t>* data;
+    bool null_bytes;
+    std::string hex;
+  };
+  const Case cases[] = {{nullptr, true, ""}, {&empty, true, ""}, {&two, false, "04 02"}};
+  for (const Case& c : cases) {
     Replies replies;
     ReplyManager manager(replies.Callable());
-    manager.SendResponseData(data);
+    manager.SendResponseData(c.data);
     ASSERT_EQ(replies.sent.size(), 1u);
-    const bool has_bytes = data != nullptr && !data->empty();
-    EXPECT_EQ(replies.sent[0].null_bytes, !has_bytes);
-    EXPECT_EQ(replies.sent[0].bytes, has_bytes ? *data : std::vector<uint8_t>());
+    EXPECT_EQ(replies.sent[0].null_bytes, c.null_bytes) << c.hex;
+    EXPECT_EQ(Hex(replies.sent[0].bytes), c.hex);
   }
 }
 
