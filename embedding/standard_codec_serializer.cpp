@@ -1,5 +1,6 @@
 #include "embedding/standard_codec_serializer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -25,22 +26,36 @@ class StreamSink {
     if (count != 0) stream_->WriteBytes(static_cast<const uint8_t*>(source), count);
   }
   void Pad(uint8_t alignment) { stream_->PadToAlignment(alignment); }
+  // A type byte and a fixed-size payload.
+  void Tagged(uint8_t type, const void* payload, size_t count) {
+    Byte(type);
+    Bytes(payload, count);
+  }
 
  private:
   ByteStreamWriter* stream_;
 };
 
-// Output into a vector through a small buffer of its own: a capacity check
-// and a copy per value instead of a container call per byte, with one
-// append to the vector per kStageBytes. It is itself the writer that nested
-// values are written to, through the virtual WriteValue, so a derived
-// serializer sees every nested value and finds the bytes before it in
-// place (for alignment) through the writer operations.
-class StagingWriter final : public ByteStreamWriter {
+// Output straight into a vector. The vector is kept grown ahead of the
+// write position (value-initialised slack, doubling), so a write is a
+// capacity check and a copy into place; the slack is cut off when the
+// writer goes away, also when a derived serializer throws, so the vector
+// then holds exactly what was written. A large block is appended to the
+// trimmed vector instead, so its bytes are copied once and never zero-filled
+// first. It is itself the writer that nested values are written to, through
+// the virtual WriteValue, so a derived serializer sees every nested value
+// and finds the bytes before it in place (for alignment) through the writer
+// operations.
+class VectorWriter final : public ByteStreamWriter {
  public:
-  explicit StagingWriter(std::vector<uint8_t>* target) : target_(target) {}
-  StagingWriter(const StagingWriter&) = delete;
-  StagingWriter& operator=(const StagingWriter&) = delete;
+  explicit VectorWriter(std::vector<uint8_t>* target)
+      : target_(target), begin_(target->data()) {
+    next_ = end_ = begin_ + target->size();
+  }
+  VectorWriter(const VectorWriter&) = delete;
+  VectorWriter& operator=(const VectorWriter&) = delete;
+  // Shrinking never allocates, so this cannot throw.
+  ~VectorWriter() override { target_->resize(Used()); }
 
   void WriteByte(uint8_t byte) override { Byte(byte); }
   void WriteBytes(const uint8_t* source, size_t count) override {
@@ -48,54 +63,74 @@ class StagingWriter final : public ByteStreamWriter {
   }
   void PadToAlignment(uint8_t alignment) override { Pad(alignment); }
 
-  void Byte(uint8_t byte) {
-    if (used_ == kStageBytes) Flush();
-    stage_[used_++] = byte;
-  }
+  void Byte(uint8_t byte) { *Claim(1) = byte; }
 
   void Bytes(const void* source, size_t count) {
-    if (count <= kStageBytes - used_) {
-      // An empty vector or string may have no storage at all.
-      if (count != 0) std::memcpy(stage_ + used_, source, count);
-      used_ += count;
+    // An empty vector or string may have no storage at all.
+    if (count == 0) return;
+    if (count > Room() && count >= kBlockBytes) {
+      AppendBlock(static_cast<const uint8_t*>(source), count);
       return;
     }
-    BytesPastTheStage(static_cast<const uint8_t*>(source), count);
+    std::memcpy(Claim(count), source, count);
   }
 
   void Pad(uint8_t alignment) {
-    const size_t remainder = (target_->size() + used_) % alignment;
+    const size_t remainder = Used() % alignment;
     if (remainder == 0) return;
-    for (size_t i = remainder; i < alignment; ++i) Byte(0);
+    const size_t count = alignment - remainder;
+    std::memset(Claim(count), 0, count);
   }
 
-  // Kept out of line so the common path above inlines into its callers.
-  void BytesPastTheStage(const uint8_t* source, size_t count) {
-    if (count >= kStageBytes) {
-      // One growth of the vector for the staged bytes and the block.
-      target_->reserve(target_->size() + used_ + count);
-      Flush();
-      target_->insert(target_->end(), source, source + count);
-    } else {
-      Flush();
-      std::memcpy(stage_, source, count);
-      used_ = count;
-    }
+  void Tagged(uint8_t type, const void* payload, size_t count) {
+    uint8_t* at = Claim(1 + count);
+    at[0] = type;
+    std::memcpy(at + 1, payload, count);
   }
 
-  // Moves what is staged into the vector; the value is complete there
-  // only after this.
-  void Flush() {
-    target_->insert(target_->end(), stage_, stage_ + used_);
-    used_ = 0;
+  // Bytes written so far, counted from the start of the vector.
+  size_t Used() const { return static_cast<size_t>(next_ - begin_); }
+
+  // count writable bytes at the write position, which moves past them.
+  uint8_t* Claim(size_t count) {
+    if (count > Room()) Grow(count);
+    uint8_t* at = next_;
+    next_ += count;
+    return at;
   }
 
  private:
-  static constexpr size_t kStageBytes = 1024;
+  // Blocks at least this large skip the slack.
+  static constexpr size_t kBlockBytes = 256;
+  // The least the vector grows by, so small messages grow it once.
+  static constexpr size_t kMinimumGrowth = 64;
+
+  size_t Room() const { return static_cast<size_t>(end_ - next_); }
+
+  // Kept out of line so the checks above inline into their callers.
+  void Grow(size_t count) {
+    const size_t used = Used();
+    target_->resize(std::max({used + count, 2 * used, kMinimumGrowth}));
+    Rebase(used);
+  }
+
+  void AppendBlock(const uint8_t* source, size_t count) {
+    const size_t used = Used();
+    target_->resize(used);
+    target_->insert(target_->end(), source, source + count);
+    Rebase(used + count);
+  }
+
+  void Rebase(size_t used) {
+    begin_ = target_->data();
+    next_ = begin_ + used;
+    end_ = begin_ + target_->size();
+  }
 
   std::vector<uint8_t>* target_;
-  size_t used_ = 0;
-  uint8_t stage_[kStageBytes];
+  uint8_t* begin_;
+  uint8_t* next_;
+  uint8_t* end_;
 };
 
 // Whether serializer is exactly StandardCodecSerializer, so that no derived
@@ -120,9 +155,66 @@ void WriteSizeTo(Sink& sink, size_t size) {
   }
 }
 
+// A type byte then a size or count. Through a writer's own operations the
+// calls stay what they always were; into a vector it is one claim.
+template <typename Sink>
+void WriteHeader(Sink& sink, Type type, size_t size) {
+  sink.Byte(TypeByte(type));
+  WriteSizeTo(sink, size);
+}
+
+void WriteHeader(VectorWriter& sink, Type type, size_t size) {
+  if (size < 254) {
+    const uint8_t header[] = {TypeByte(type), static_cast<uint8_t>(size)};
+    std::memcpy(sink.Claim(sizeof(header)), header, sizeof(header));
+    return;
+  }
+  sink.Byte(TypeByte(type));
+  WriteSizeTo(sink, size);
+}
+
+// A type byte, a size and that many bytes.
+template <typename Sink>
+void WriteSized(Sink& sink, Type type, const void* bytes, size_t size) {
+  WriteHeader(sink, type, size);
+  sink.Bytes(bytes, size);
+}
+
+void WriteSized(VectorWriter& sink, Type type, const void* bytes, size_t size) {
+  if (size < 254) {
+    // Short strings are the common case: one claim for all of it.
+    uint8_t* at = sink.Claim(2 + size);
+    at[0] = TypeByte(type);
+    at[1] = static_cast<uint8_t>(size);
+    if (size != 0) std::memcpy(at + 2, bytes, size);
+    return;
+  }
+  WriteHeader(sink, type, size);
+  sink.Bytes(bytes, size);
+}
+
+// A type byte then a number aligned to its own size.
 template <typename Sink, typename T>
-void WriteNumber(Sink& sink, T number) {
+void WriteAligned(Sink& sink, Type type, T number) {
+  sink.Byte(TypeByte(type));
+  sink.Pad(sizeof(T));
   sink.Bytes(&number, sizeof(number));
+}
+
+void WriteAligned(VectorWriter& sink, Type type, double number) {
+  const size_t padding = (0 - (sink.Used() + 1)) % sizeof(number);
+  uint8_t* at = sink.Claim(1 + padding + sizeof(number));
+  at[0] = TypeByte(type);
+  // At least as many bytes as a zero double follow the type byte, so the
+  // padding is cleared with one fixed-size store before the number lands.
+  const double zero = 0;
+  std::memcpy(at + 1, &zero, sizeof(zero));
+  std::memcpy(at + 1 + padding, &number, sizeof(number));
+}
+
+template <typename Sink, typename T>
+void WriteNumber(Sink& sink, Type type, T number) {
+  sink.Tagged(TypeByte(type), &number, sizeof(number));
 }
 
 // Numeric lists go as one block after one alignment step. Empty ones are
@@ -130,10 +222,72 @@ void WriteNumber(Sink& sink, T number) {
 // otherwise a value after an empty list would read shifted.
 template <typename Sink, typename T>
 void WriteNumericList(Sink& sink, Type type, const std::vector<T>& values) {
-  sink.Byte(TypeByte(type));
-  WriteSizeTo(sink, values.size());
+  WriteHeader(sink, type, values.size());
   sink.Pad(static_cast<uint8_t>(sizeof(T)));
   sink.Bytes(values.data(), values.size() * sizeof(T));
+}
+
+void ReportCustomValue() {
+  std::cerr << "Unhandled custom type in StandardCodecSerializer::WriteValue. "
+            << "Custom types require codec extensions." << std::endl;
+}
+
+// One value into sink unless it is a list or a map; whether it was. Inlined
+// into list and map loops too, so plain elements cost no call.
+template <typename Sink>
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline bool WriteLeaf(const EncodableValue& value, Sink& sink) {
+  switch (value.index()) {
+    case kNullIndex:
+      sink.Byte(TypeByte(Type::kNull));
+      return true;
+    case kBoolIndex:
+      sink.Byte(TypeByte(std::get<bool>(value) ? Type::kTrue : Type::kFalse));
+      return true;
+    case kInt32Index:
+      WriteNumber(sink, Type::kInt32, std::get<int32_t>(value));
+      return true;
+    case kInt64Index:
+      // Never narrowed to the 32-bit form, whatever the magnitude.
+      WriteNumber(sink, Type::kInt64, std::get<int64_t>(value));
+      return true;
+    case kDoubleIndex:
+      WriteAligned(sink, Type::kFloat64, std::get<double>(value));
+      return true;
+    case kStringIndex: {
+      const auto& text = std::get<std::string>(value);
+      WriteSized(sink, Type::kString, text.data(), text.size());
+      return true;
+    }
+    case kUInt8ListIndex: {
+      const auto& bytes = std::get<std::vector<uint8_t>>(value);
+      WriteSized(sink, Type::kUInt8List, bytes.data(), bytes.size());
+      return true;
+    }
+    case kInt32ListIndex:
+      WriteNumericList(sink, Type::kInt32List, std::get<std::vector<int32_t>>(value));
+      return true;
+    case kInt64ListIndex:
+      WriteNumericList(sink, Type::kInt64List, std::get<std::vector<int64_t>>(value));
+      return true;
+    case kDoubleListIndex:
+      WriteNumericList(sink, Type::kFloat64List, std::get<std::vector<double>>(value));
+      return true;
+    case kFloatListIndex:
+      WriteNumericList(sink, Type::kFloat32List, std::get<std::vector<float>>(value));
+      return true;
+    case kListIndex:
+    case kMapIndex:
+      return false;
+    case kCustomIndex:
+    default:
+      // Arrives as null on the other side; encoding goes on.
+      sink.Byte(TypeByte(Type::kNull));
+      ReportCustomValue();
+      return true;
+  }
 }
 
 // One value into sink. Nested values go through the serializer's virtual
@@ -146,96 +300,37 @@ void WriteValueTo(const StandardCodecSerializer& serializer,
                   ByteStreamWriter* nested_stream) {
   const auto write_nested = [&](const EncodableValue& nested) {
     if constexpr (kDirect) {
-      WriteValueTo<kDirect>(serializer, nested, sink, nested_stream);
+      if (!WriteLeaf(nested, sink)) {
+        WriteValueTo<kDirect>(serializer, nested, sink, nested_stream);
+      }
     } else {
       serializer.WriteValue(nested, nested_stream);
     }
   };
-  switch (value.index()) {
-    case kNullIndex:
-      sink.Byte(TypeByte(Type::kNull));
-      return;
-    case kBoolIndex:
-      sink.Byte(TypeByte(std::get<bool>(value) ? Type::kTrue : Type::kFalse));
-      return;
-    case kInt32Index:
-      sink.Byte(TypeByte(Type::kInt32));
-      WriteNumber(sink, std::get<int32_t>(value));
-      return;
-    case kInt64Index:
-      // Never narrowed to the 32-bit form, whatever the magnitude.
-      sink.Byte(TypeByte(Type::kInt64));
-      WriteNumber(sink, std::get<int64_t>(value));
-      return;
-    case kDoubleIndex:
-      sink.Byte(TypeByte(Type::kFloat64));
-      sink.Pad(8);
-      WriteNumber(sink, std::get<double>(value));
-      return;
-    case kStringIndex: {
-      const auto& text = std::get<std::string>(value);
-      sink.Byte(TypeByte(Type::kString));
-      WriteSizeTo(sink, text.size());
-      sink.Bytes(text.data(), text.size());
-      return;
-    }
-    case kUInt8ListIndex: {
-      const auto& bytes = std::get<std::vector<uint8_t>>(value);
-      sink.Byte(TypeByte(Type::kUInt8List));
-      WriteSizeTo(sink, bytes.size());
-      sink.Bytes(bytes.data(), bytes.size());
-      return;
-    }
-    case kInt32ListIndex:
-      WriteNumericList(sink, Type::kInt32List, std::get<std::vector<int32_t>>(value));
-      return;
-    case kInt64ListIndex:
-      WriteNumericList(sink, Type::kInt64List, std::get<std::vector<int64_t>>(value));
-      return;
-    case kDoubleListIndex:
-      WriteNumericList(sink, Type::kFloat64List, std::get<std::vector<double>>(value));
-      return;
-    case kFloatListIndex:
-      WriteNumericList(sink, Type::kFloat32List, std::get<std::vector<float>>(value));
-      return;
-    case kListIndex: {
-      const auto& list = std::get<EncodableValueList>(value);
-      sink.Byte(TypeByte(Type::kList));
-      WriteSizeTo(sink, list.size());
-      for (const EncodableValue& element : list) write_nested(element);
-      return;
-    }
-    case kMapIndex: {
-      const auto& map = std::get<EncodableValueMap>(value);
-      sink.Byte(TypeByte(Type::kMap));
-      WriteSizeTo(sink, map.size());
-      for (const auto& entry : map) {
-        write_nested(entry.first);
-        write_nested(entry.second);
-      }
-      return;
-    }
-    case kCustomIndex:
-    default:
-      // Arrives as null on the other side; encoding goes on.
-      sink.Byte(TypeByte(Type::kNull));
-      std::cerr << "Unhandled custom type in StandardCodecSerializer::WriteValue. "
-                << "Custom types require codec extensions." << std::endl;
-      return;
+  if (WriteLeaf(value, sink)) return;
+  if (const auto* list = std::get_if<EncodableValueList>(&value)) {
+    WriteHeader(sink, Type::kList, list->size());
+    for (const EncodableValue& element : *list) write_nested(element);
+    return;
+  }
+  const auto& map = std::get<EncodableValueMap>(value);
+  WriteHeader(sink, Type::kMap, map.size());
+  for (const auto& entry : map) {
+    write_nested(entry.first);
+    write_nested(entry.second);
   }
 }
 
-// A whole value into a vector through one staging writer, kept out of line
-// so its buffer is not part of every nested call's frame.
-void WriteStaged(const StandardCodecSerializer& serializer,
-                 const EncodableValue& value, std::vector<uint8_t>* target) {
-  StagingWriter staging(target);
+// A whole value into a vector through one writer, kept out of line so the
+// recursion starts from a small frame.
+void WriteToVector(const StandardCodecSerializer& serializer,
+                   const EncodableValue& value, std::vector<uint8_t>* target) {
+  VectorWriter writer(target);
   if (IsExactlyStandard(serializer)) {
-    WriteValueTo<true>(serializer, value, staging, &staging);
+    WriteValueTo<true>(serializer, value, writer, &writer);
   } else {
-    WriteValueTo<false>(serializer, value, staging, &staging);
+    WriteValueTo<false>(serializer, value, writer, &writer);
   }
-  staging.Flush();
 }
 
 // How deep the lists and maps being read on this thread are nested. A
@@ -444,15 +539,15 @@ EncodableValue StandardCodecSerializer::ReadValue(
 
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
-  // A nested value from a derived serializer: its parent's staging writer
+  // A nested value from a derived serializer: its parent's vector writer
   // is already in place.
-  if (typeid(*stream) == typeid(StagingWriter)) {
-    auto* staging = static_cast<StagingWriter*>(stream);
-    WriteValueTo<false>(*this, value, *staging, staging);
+  if (typeid(*stream) == typeid(VectorWriter)) {
+    auto* writer = static_cast<VectorWriter*>(stream);
+    WriteValueTo<false>(*this, value, *writer, writer);
     return;
   }
   if (std::vector<uint8_t>* target = stream->AppendTarget()) {
-    WriteStaged(*this, value, target);
+    WriteToVector(*this, value, target);
     return;
   }
   StreamSink sink(stream);
