@@ -443,47 +443,66 @@ T ReadNumber(Stream* stream) {
   return number;
 }
 
-// The payload of one value whose type byte is consumed. Nested values go
-// through the serializer's virtual ReadValueOfType; kDirect skips that
-// dispatch when the serializer is exactly StandardCodecSerializer.
-template <bool kDirect, typename Stream>
-EncodableValue ReadPayload(const StandardCodecSerializer& serializer,
-                           uint8_t type, Stream* stream) {
+// Where a decoded payload goes: returned as a value, or built in place at
+// the end of a list whose room is already reserved, so list elements are
+// never moved, copied or relocated after they are read.
+struct AsValue {
+  template <typename T>
+  EncodableValue operator()(T&& payload) const {
+    return EncodableValue(std::forward<T>(payload));
+  }
+};
+
+struct AppendTo {
+  EncodableValueList* list;
+  template <typename T>
+  void operator()(T&& payload) const {
+    list->emplace_back(std::forward<T>(payload));
+  }
+};
+
+// The payload of one value whose type byte is consumed, handed to emit
+// exactly once. Nested values go through the serializer's virtual
+// ReadValueOfType; kDirect skips that dispatch when the serializer is
+// exactly StandardCodecSerializer.
+template <bool kDirect, typename Stream, typename Emit>
+auto ReadPayload(const StandardCodecSerializer& serializer, uint8_t type,
+                 Stream* stream, Emit emit) -> decltype(emit(std::monostate())) {
   const auto read_nested = [&]() {
     const uint8_t nested_type = stream->ReadByte();
     if constexpr (kDirect) {
-      return ReadPayload<kDirect>(serializer, nested_type, stream);
+      return ReadPayload<kDirect>(serializer, nested_type, stream, AsValue());
     } else {
       return serializer.ReadValueOfType(nested_type, stream);
     }
   };
   switch (static_cast<Type>(type)) {
     case Type::kNull:
-      return EncodableValue();
+      return emit(std::monostate());
     case Type::kTrue:
-      return EncodableValue(true);
+      return emit(true);
     case Type::kFalse:
-      return EncodableValue(false);
+      return emit(false);
     case Type::kInt32:
-      return EncodableValue(ReadNumber<int32_t>(stream));
+      return emit(ReadNumber<int32_t>(stream));
     case Type::kInt64:
-      return EncodableValue(ReadNumber<int64_t>(stream));
+      return emit(ReadNumber<int64_t>(stream));
     case Type::kFloat64:
       stream->SkipToAlignment(8);
-      return EncodableValue(ReadNumber<double>(stream));
+      return emit(ReadNumber<double>(stream));
     case Type::kLargeInt:
     case Type::kString:
-      return EncodableValue(ReadString(stream, ReadSizeFrom(stream)));
+      return emit(ReadString(stream, ReadSizeFrom(stream)));
     case Type::kUInt8List:
-      return EncodableValue(ReadBlock<uint8_t>(stream, ReadSizeFrom(stream)));
+      return emit(ReadBlock<uint8_t>(stream, ReadSizeFrom(stream)));
     case Type::kInt32List:
-      return EncodableValue(ReadNumericList<int32_t>(stream, ReadSizeFrom(stream)));
+      return emit(ReadNumericList<int32_t>(stream, ReadSizeFrom(stream)));
     case Type::kInt64List:
-      return EncodableValue(ReadNumericList<int64_t>(stream, ReadSizeFrom(stream)));
+      return emit(ReadNumericList<int64_t>(stream, ReadSizeFrom(stream)));
     case Type::kFloat64List:
-      return EncodableValue(ReadNumericList<double>(stream, ReadSizeFrom(stream)));
+      return emit(ReadNumericList<double>(stream, ReadSizeFrom(stream)));
     case Type::kFloat32List:
-      return EncodableValue(ReadNumericList<float>(stream, ReadSizeFrom(stream)));
+      return emit(ReadNumericList<float>(stream, ReadSizeFrom(stream)));
     case Type::kList:
     case Type::kMap:
       break;
@@ -491,25 +510,36 @@ EncodableValue ReadPayload(const StandardCodecSerializer& serializer,
       // Nothing consumed: the next read starts right after the type byte.
       std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
                 << static_cast<unsigned>(type) << std::endl;
-      return EncodableValue();
+      return emit(std::monostate());
   }
 
   if (t_nesting_depth >= kMaxNestingDepth) {
     std::cerr << kNestingTooDeepMessage << std::endl;
-    return EncodableValue();
+    return emit(std::monostate());
   }
   NestingScope scope;
   const size_t count = ReadSizeFrom(stream);
   if (static_cast<Type>(type) == Type::kList) {
     EncodableValueList list;
-    if (!InputCanHold(stream, count, kMinEncodedValueBytes)) return list;
+    if (!InputCanHold(stream, count, kMinEncodedValueBytes)) {
+      return emit(std::move(list));
+    }
     list.reserve(count);
-    for (size_t i = 0; i < count; ++i) list.push_back(read_nested());
-    return EncodableValue(std::move(list));
+    for (size_t i = 0; i < count; ++i) {
+      if constexpr (kDirect) {
+        const uint8_t nested_type = stream->ReadByte();
+        ReadPayload<kDirect>(serializer, nested_type, stream, AppendTo{&list});
+      } else {
+        list.push_back(read_nested());
+      }
+    }
+    return emit(std::move(list));
   }
 
   EncodableValueMap map;
-  if (!InputCanHold(stream, count, kMinEncodedMapEntryBytes)) return map;
+  if (!InputCanHold(stream, count, kMinEncodedMapEntryBytes)) {
+    return emit(std::move(map));
+  }
   for (size_t i = 0; i < count; ++i) {
     EncodableValue key = read_nested();
     EncodableValue value = read_nested();
@@ -517,7 +547,7 @@ EncodableValue ReadPayload(const StandardCodecSerializer& serializer,
     // repeated key keeps its first value.
     map.try_emplace(map.end(), std::move(key), std::move(value));
   }
-  return EncodableValue(std::move(map));
+  return emit(std::move(map));
 }
 
 }  // namespace
@@ -563,11 +593,11 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(
   const bool direct = IsExactlyStandard(*this);
   if (typeid(*stream) == typeid(ByteBufferStreamReader)) {
     auto* buffer = static_cast<ByteBufferStreamReader*>(stream);
-    return direct ? ReadPayload<true>(*this, type, buffer)
-                  : ReadPayload<false>(*this, type, buffer);
+    return direct ? ReadPayload<true>(*this, type, buffer, AsValue())
+                  : ReadPayload<false>(*this, type, buffer, AsValue());
   }
-  return direct ? ReadPayload<true>(*this, type, stream)
-                : ReadPayload<false>(*this, type, stream);
+  return direct ? ReadPayload<true>(*this, type, stream, AsValue())
+                : ReadPayload<false>(*this, type, stream, AsValue());
 }
 
 size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
