@@ -39,11 +39,12 @@ function(tarnwick_add_test name)
   if(CMAKE_CROSSCOMPILING)
     # Listing the cases runs the program too, before any test property
     # applies; carrying the Wine settings in the emulator command gives the
-    # listing and the runs the same prefix and library path.
+    # listing and the runs the same prefix and library path. wine-run.sh
+    # keeps processes Wine starts on the side off ctest's output pipe.
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
-      "env;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEPATH=${CMAKE_BINARY_DIR}/app;WINEDLLOVERRIDES=mscoree,mshtml=;${CMAKE_CROSSCOMPILING_EMULATOR}")
+      "env;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEPATH=${CMAKE_BINARY_DIR}/app;WINEDLLOVERRIDES=mscoree,mshtml=;${PROJECT_SOURCE_DIR}/scripts/wine-run.sh")
   endif()
-  set(props TIMEOUT 300)
+  set(props TIMEOUT 120)
   if(T_SERIAL)
     list(APPEND props RESOURCE_LOCK wine_services)
   endif()
