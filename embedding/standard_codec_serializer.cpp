@@ -107,7 +107,8 @@ class VectorWriter final : public ByteStreamWriter {
 
   size_t Room() const { return static_cast<size_t>(end_ - next_); }
 
-  // Kept out of line so the checks above inline into their callers.
+  // Doubling keeps the zero-filled slack, and the copies on reallocation,
+  // in proportion to the output.
   void Grow(size_t count) {
     const size_t used = Used();
     target_->resize(std::max({used + count, 2 * used, kMinimumGrowth}));
