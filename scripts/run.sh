@@ -36,7 +36,7 @@ if [ ! -f "$build/build.ninja" ]; then
   fi
 fi
 jobs=$(nproc)
-cmake --build "$build" -j "$jobs" --target tarnwick tunnel dbwin_monitor >"$build/run-build.log" 2>&1 || {
+cmake --build "$build" -j "$jobs" --target tarnwick tunnel dbwin_monitor panel_demo >"$build/run-build.log" 2>&1 || {
   tail -n 40 "$build/run-build.log"; echo "run: build failed"; exit 1; }
 
 headless=1
@@ -80,11 +80,7 @@ fi
 
 echo "run: no display; running the demo on the virtual display $DISPLAY"
 mkdir -p "$demo_dir"
-driver="$demo_dir/panel_demo.exe"
-if [ ! -f "$driver" ] || [ scripts/panel_demo.cpp -nt "$driver" ]; then
-  x86_64-w64-mingw32-g++-posix -std=c++17 -O1 -municode -static -o "$driver" scripts/panel_demo.cpp ||
-    { echo "run: cannot build the demo driver"; exit 1; }
-fi
+driver="$build/tools/panel_demo.exe"
 marker="$demo_dir/screenshot.marker"
 rm -f "$marker" "$screenshot"
 

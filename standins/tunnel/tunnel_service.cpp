@@ -6,7 +6,7 @@
 #include <atomic>
 #include <string>
 
-#include "service/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "standins/tunnel/wireguard_config.h"
 
 namespace {
@@ -69,8 +69,7 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, void*, void*) {
 // Reads the whole file; false with the Windows error when it cannot.
 bool ReadConfigFile(const std::wstring& path, std::string* text, DWORD* error) {
   UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-                        ::CloseHandle);
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file || !::GetFileSizeEx(file.get(), &size)) {
     *error = ::GetLastError();
@@ -145,7 +144,7 @@ BOOL WINAPI WireGuardTunnelService(const wchar_t* config_path) {
   try {
     g_service.config_path = config_path != nullptr ? config_path : L"";
     g_service.ran_cleanly = false;
-    UniqueKernelHandle stop_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr), ::CloseHandle);
+    UniqueKernelHandle stop_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!stop_event) {
       Log(L"cannot create the stop event, error " + std::to_wstring(::GetLastError()));
       return FALSE;

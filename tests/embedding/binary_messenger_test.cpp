@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/embedding/fake_flutter_desktop.h"
+#include "tests/support/fake_messenger.h"
 
 namespace flutter {
 namespace {

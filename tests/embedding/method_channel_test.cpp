@@ -9,7 +9,7 @@
 
 #include "embedding/encodable_value.h"
 #include "embedding/standard_method_codec.h"
-#include "tests/embedding/fake_flutter_desktop.h"
+#include "tests/support/fake_messenger.h"
 
 namespace flutter {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "embedding/standard_method_codec.h"
 #include "tests/embedding/cerr_capture.h"
-#include "tests/embedding/codec_test_support.h"
+#include "tests/support/bytes.h"
 
 namespace flutter {
 namespace {

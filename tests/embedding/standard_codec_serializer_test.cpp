@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/embedding/cerr_capture.h"
-#include "tests/embedding/codec_test_support.h"
+#include "tests/support/bytes.h"
 #include "tests/embedding/memory_cap.h"
 
 namespace flutter {

@@ -10,7 +10,7 @@
 
 #include "embedding/method_result.h"
 #include "tests/embedding/cerr_capture.h"
-#include "tests/embedding/codec_test_support.h"
+#include "tests/support/bytes.h"
 
 namespace flutter {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/embedding/fake_flutter_desktop.h"
+#include "tests/support/fake_messenger.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "service/unique_handle.h"
+#include "platform/unique_handle.h"
 
 #ifndef TARNWICK_APP_DIR
 #error "TARNWICK_APP_DIR must name the build's app folder"
@@ -93,8 +93,7 @@ bool RemoveTree(const std::wstring& path) {
 
 bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
   UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr),
-                        ::CloseHandle);
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   return file &&
          ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -104,8 +103,7 @@ bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
 bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
   UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-                        ::CloseHandle);
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   bytes->clear();
   char chunk[4096];

@@ -88,8 +88,7 @@ bool ChildProcess::Start(const std::wstring& program, const std::vector<std::wst
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     output = UniqueFileHandle(
         ::CreateFileW(options.output_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
-        ::CloseHandle);
+                      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output) {
       if (error != nullptr) *error = ::GetLastError();
       return false;
@@ -111,7 +110,7 @@ bool ChildProcess::Start(const std::wstring& program, const std::vector<std::wst
     return false;
   }
   ::CloseHandle(info.hThread);
-  process_ = UniqueKernelHandle(info.hProcess, ::CloseHandle);
+  process_ = UniqueKernelHandle(info.hProcess);
   pid_ = info.dwProcessId;
   return true;
 }

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "service/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace tarnwick::e2e {
 

@@ -3,20 +3,20 @@
 #include <chrono>
 #include <memory>
 
-#include "service/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace tarnwick::e2e {
 namespace {
 
 constexpr DWORD kPollMs = 50;
 
-UniqueScHandle OpenManager(DWORD access) {
-  return UniqueScHandle(::OpenSCManagerW(nullptr, nullptr, access), ::CloseServiceHandle);
+UniqueServiceHandle OpenManager(DWORD access) {
+  return UniqueServiceHandle(::OpenSCManagerW(nullptr, nullptr, access));
 }
 
-UniqueScHandle OpenTunnel(const UniqueScHandle& manager, DWORD access) {
+UniqueServiceHandle OpenTunnel(const UniqueServiceHandle& manager, DWORD access) {
   if (!manager) return {};
-  return UniqueScHandle(::OpenServiceW(manager.get(), kTunnelService, access), ::CloseServiceHandle);
+  return UniqueServiceHandle(::OpenServiceW(manager.get(), kTunnelService, access));
 }
 
 bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
@@ -56,8 +56,8 @@ std::vector<std::wstring> StoredDependencies() {
 
 TunnelServiceInfo QueryTunnelService() {
   TunnelServiceInfo info;
-  const UniqueScHandle manager = OpenManager(SC_MANAGER_CONNECT);
-  const UniqueScHandle service = OpenTunnel(manager, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+  const UniqueServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+  const UniqueServiceHandle service = OpenTunnel(manager, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
   if (!service) return info;
   info.exists = true;
 
@@ -105,8 +105,8 @@ bool WaitForTunnelServiceGone(DWORD timeout_ms) {
 
 bool RemoveTunnelService(DWORD timeout_ms) {
   {
-    const UniqueScHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
-    const UniqueScHandle service = OpenTunnel(manager, SERVICE_ALL_ACCESS);
+    const UniqueServiceHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
+    const UniqueServiceHandle service = OpenTunnel(manager, SERVICE_ALL_ACCESS);
     if (!service) return !QueryTunnelService().exists;
 
     SERVICE_STATUS ignored{};
@@ -118,7 +118,7 @@ bool RemoveTunnelService(DWORD timeout_ms) {
     // A service that will not stop is ended, so no test leaves a process.
     if (!stopped && status.dwProcessId != 0) {
       UniqueKernelHandle process(
-          ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId), ::CloseHandle);
+          ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
       if (process) {
         ::TerminateProcess(process.get(), 1);
         ::WaitForSingleObject(process.get(), timeout_ms / 4);

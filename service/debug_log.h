@@ -1,9 +1,0 @@
-// The diagnostic line writer of the service-control code: one line on the
-// debugger output, read by a debugger or a DBWIN monitor.
-#pragma once
-
-#include <string>
-
-// Writes "[Tarnwick] " + message + "\n" as one OutputDebugStringW call, so a
-// monitor receives the whole line as one message.
-void DebugLog(const std::wstring& message);

@@ -1,0 +1,70 @@
+#include "entry/interactive_startup.h"
+
+#include <objbase.h>
+
+#include <iostream>
+
+#include "embedding/engine_project.h"
+#include "entry/utf8.h"
+#include "windows/flutter_window.h"
+
+namespace tarnwick {
+namespace {
+
+// Reopens stream on the console; when that fails, the stream's descriptor
+// is pointed at whatever standard output now is.
+void RedirectToConsole(const StartupCalls& calls, FILE* stream, int descriptor) {
+  FILE* unused = nullptr;
+  if (calls.freopen_s(&unused, "CONOUT$", "w", stream) != 0) {
+    calls._dup2(_fileno(stdout), descriptor);
+  }
+}
+
+}  // namespace
+
+void PrepareConsole(const StartupCalls& calls) {
+  // Started from a console window: write there and leave it at that. Only
+  // a process with no console that runs under a debugger gets one of its own.
+  if (!calls.AttachConsole(ATTACH_PARENT_PROCESS) && calls.IsDebuggerPresent()) {
+    CreateDebugConsole(calls);
+  }
+}
+
+void CreateDebugConsole(const StartupCalls& calls) {
+  if (!calls.AllocConsole()) return;
+  RedirectToConsole(calls, stdout, 1);
+  RedirectToConsole(calls, stderr, 2);
+  calls.sync_with_stdio(true);
+  // The embedding library keeps output streams of its own.
+  calls.FlutterDesktopResyncOutputStreams();
+}
+
+int RunInteractive(const std::vector<std::wstring>& arguments, const StartupCalls& calls) {
+  PrepareConsole(calls);
+
+  // The result is not needed: a thread where COM is already set up works
+  // the same for the window and the embedding.
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  // The paths stay relative; the embedding resolves them.
+  flutter::EngineProject project(L"data");
+  project.set_entrypoint_arguments(CommandLineArgumentsUtf8(arguments));
+
+  FlutterWindow window(project);
+  if (!window.Create(L"tarnwick", Point(10, 10), Size(1280, 720))) {
+    return 1;
+  }
+  window.SetQuitOnClose(true);
+
+  MSG message;
+  // GetMessageW gives -1 on an error; looping on it would spin forever.
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+
+  ::CoUninitialize();
+  return 0;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,46 @@
+// Interactive start-up: the VPN client with its console, COM apartment,
+// engine project, window and message loop.
+#pragma once
+
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+#include <ios>
+#include <string>
+#include <vector>
+
+#include "embedding/flutter_windows_api.h"
+#include "platform/calls.h"
+
+namespace tarnwick {
+
+// The calls of the start-up whose effect Wine cannot show (a parent console,
+// a debugger) or that tests make fail.
+struct StartupCalls {
+  Call<decltype(::AttachConsole)> AttachConsole = ::AttachConsole;
+  Call<decltype(::IsDebuggerPresent)> IsDebuggerPresent = ::IsDebuggerPresent;
+  Call<decltype(::AllocConsole)> AllocConsole = ::AllocConsole;
+  Call<errno_t(FILE**, const char*, const char*, FILE*)> freopen_s = ::freopen_s;
+  Call<int(int, int)> _dup2 = ::_dup2;
+  // Puts the standard library's streams back in step with the runtime's.
+  Call<bool(bool)> sync_with_stdio = [](bool sync) { return std::ios::sync_with_stdio(sync); };
+  Call<decltype(::FlutterDesktopResyncOutputStreams)> FlutterDesktopResyncOutputStreams =
+      ::FlutterDesktopResyncOutputStreams;
+};
+
+// Step 1 of the start-up: keep the console the process was started from, or
+// open one for a debugger when there is none.
+void PrepareConsole(const StartupCalls& calls = {});
+
+// Opens a console and sends standard output and standard error to it.
+void CreateDebugConsole(const StartupCalls& calls = {});
+
+// Runs the interactive application with the process arguments (program path
+// first); returns the process exit code: 0 once the window has been closed,
+// 1 when it could not be created.
+[[nodiscard]] int RunInteractive(const std::vector<std::wstring>& arguments,
+                                 const StartupCalls& calls = {});
+
+}  // namespace tarnwick

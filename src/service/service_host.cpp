@@ -1,0 +1,36 @@
+#include "service/service_host.h"
+
+#include "platform/unique_handle.h"
+#include "service/debug_log.h"
+
+namespace tarnwick {
+
+int RunTunnelService(const wchar_t* config_path, const ServiceHostCalls& calls) {
+  // Restricts every later load of this process too, including whatever the
+  // tunnel library loads itself. If it fails, the flags below still keep
+  // tunnel.dll itself out of the current directory and PATH.
+  (void)calls.SetDefaultDllDirectories(kTunnelLibrarySearchFlags);
+
+  const UniqueModule library(
+      calls.LoadLibraryExW(kTunnelLibraryName, nullptr, kTunnelLibrarySearchFlags));
+  if (!library) {
+    DebugLog(L"RunTunnelService: failed to load tunnel.dll", calls.OutputDebugStringW);
+    return 1;
+  }
+
+  const FARPROC proc = calls.GetProcAddress(library.get(), kTunnelServiceExportName);
+  if (proc == nullptr) {
+    DebugLog(L"RunTunnelService: WireGuardTunnelService export not found",
+             calls.OutputDebugStringW);
+    return 1;
+  }
+  // FARPROC is the generic export type; the detour through void(*)() keeps
+  // the compiler from warning about the function-type cast.
+  const auto tunnel_service =
+      reinterpret_cast<WireGuardTunnelServiceFn>(reinterpret_cast<void (*)()>(proc));
+
+  const BOOL result = tunnel_service(config_path != nullptr ? config_path : L"");
+  return result != 0 ? 0 : 1;
+}
+
+}  // namespace tarnwick

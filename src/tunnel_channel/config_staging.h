@@ -1,0 +1,29 @@
+// The tunnel configuration's fixed place: "<PROGRAMDATA>\Tarnwick\tarnwick.conf",
+// written by the unelevated interactive process and read by path by the
+// elevated helper and the service. Failure is an empty path, never a message.
+#pragma once
+
+#include <string>
+
+#include "tunnel_channel/tunnel_channel_calls.h"
+
+namespace tarnwick {
+
+// The configuration holds the tunnel's private key, and ProgramData lets
+// every local user read what an unprivileged process creates there. So the
+// file admits only the service (SYSTEM), administrators (the elevated
+// helper) and its owner, and a folder made here passes the same on.
+inline constexpr wchar_t kConfigFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
+inline constexpr wchar_t kConfigFolderSddl[] =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
+
+// The folder "<PROGRAMDATA>\Tarnwick", created if missing; empty on failure.
+[[nodiscard]] std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls = {});
+
+// Writes the UTF-8 text, byte for byte, to tarnwick.conf in that folder and
+// returns the file's full path; empty on failure, with any previous
+// tarnwick.conf left as it was.
+[[nodiscard]] std::wstring WriteTunnelConfig(const std::string& config,
+                                             const TunnelChannelCalls& calls = {});
+
+}  // namespace tarnwick
