@@ -63,20 +63,10 @@ const Bytes kStats = {0x00, 0x0D, 0x02,
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// The test program is not tarnwick.exe: the elevated copy is the app's.
-std::wstring* app_exe = nullptr;
-DWORD WINAPI AppModuleFileName(HMODULE, LPWSTR buffer, DWORD size) {
-  if (app_exe->size() >= size) return 0;
-  std::copy(app_exe->begin(), app_exe->end(), buffer);
-  buffer[app_exe->size()] = L'\0';
-  return static_cast<DWORD>(app_exe->size());
-}
-
 class TunnelChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(FileExists(app_exe_)) << Narrow(app_exe_);
-    app_exe = &app_exe_;
     ASSERT_TRUE(RemoveTunnelService()) << "a service from an earlier run is stuck";
     DWORD error = 0;
     ASSERT_TRUE(capture_.Start(&error)) << "debugger output not capturable, error " << error;
@@ -88,10 +78,12 @@ class TunnelChannelTest : public ::testing::Test {
     program_data_ = temp_.MakeDir(L"Program Data");
     ASSERT_TRUE(::SetEnvironmentVariableW(L"PROGRAMDATA", program_data_.c_str()));
 
-    operations_.RunSelfElevated = [](const std::wstring& parameters) {
-      ElevationCalls calls;
-      calls.GetModuleFileNameW = AppModuleFileName;
-      return RunSelfElevated(parameters, calls);
+    // The test program is not tarnwick.exe: the elevated copy is the app's.
+    calls_.GetModuleFileNameW = [this](HMODULE, LPWSTR buffer, DWORD size) -> DWORD {
+      if (app_exe_.size() >= size) return 0;
+      std::copy(app_exe_.begin(), app_exe_.end(), buffer);
+      buffer[app_exe_.size()] = L'\0';
+      return static_cast<DWORD>(app_exe_.size());
     };
   }
 
@@ -99,7 +91,6 @@ class TunnelChannelTest : public ::testing::Test {
     ::SetEnvironmentVariableW(L"PROGRAMDATA", previous_program_data_
                                                   ? previous_program_data_->c_str()
                                                   : nullptr);
-    app_exe = nullptr;
   }
 
   // Decodes the message as the channel does and returns the handler's reply.
@@ -112,7 +103,7 @@ class TunnelChannelTest : public ::testing::Test {
     auto result = std::make_unique<flutter::EngineMethodResult>(
         [&replies](const uint8_t* data, size_t size) { replies.emplace_back(data, data + size); },
         &codec);
-    HandleTunnelMethodCall(operations_, *call, std::move(result));
+    HandleTunnelMethodCall(*call, std::move(result), calls_);
     EXPECT_EQ(replies.size(), 1u);
     return replies.empty() ? Bytes{} : replies.front();
   }
@@ -123,7 +114,7 @@ class TunnelChannelTest : public ::testing::Test {
   DebugOutputCapture capture_;
   std::wstring program_data_;
   std::optional<std::wstring> previous_program_data_;
-  TunnelOperations operations_;
+  TunnelChannelCalls calls_;
 };
 
 TEST_F(TunnelChannelTest, StartStatusStopRoad) {

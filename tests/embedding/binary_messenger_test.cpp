@@ -34,7 +34,7 @@ struct KeptReplies {
 
 TEST(BinaryMessengerTest, RebindingReplacesTheHandlerInPlace) {
   FakeMessenger fake;
-  BinaryMessengerImpl messenger(fake.handle());
+  BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
   std::vector<std::string> ran;
   messenger.SetMessageHandler("m", [&](const uint8_t*, size_t, BinaryReply) { ran.push_back("first"); });
   void* bound_at = fake.binding("m").user_data;
@@ -57,7 +57,7 @@ TEST(BinaryMessengerTest, RebindingReplacesTheHandlerInPlace) {
 
 TEST(BinaryMessengerTest, UnbindingClearsTheEngineCallbackAndDropsTheHandler) {
   FakeMessenger fake;
-  BinaryMessengerImpl messenger(fake.handle());
+  BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
 
   messenger.SetMessageHandler("never.bound", nullptr);
   auto calls = fake.set_callback_calls();
@@ -78,7 +78,7 @@ TEST(BinaryMessengerTest, UnbindingClearsTheEngineCallbackAndDropsTheHandler) {
 
 TEST(BinaryMessengerTest, ReplyAnswersTheMessageOnceUnderTheLock) {
   FakeMessenger fake;
-  BinaryMessengerImpl messenger(fake.handle());
+  BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
   KeptReplies kept;
   messenger.SetMessageHandler("c", kept.Handler());
 
@@ -113,7 +113,7 @@ TEST(BinaryMessengerTest, ReplyAnswersTheMessageOnceUnderTheLock) {
 
 TEST(BinaryMessengerTest, SecondAnswerThroughAnyCopyIsRefused) {
   FakeMessenger fake;
-  BinaryMessengerImpl messenger(fake.handle());
+  BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
   KeptReplies kept;
   messenger.SetMessageHandler("c", kept.Handler());
   fake.Deliver("c", {1});
@@ -136,7 +136,7 @@ TEST(BinaryMessengerTest, SecondAnswerThroughAnyCopyIsRefused) {
 
 TEST(BinaryMessengerTest, AnswerAfterTheEngineEndedIsDroppedSilently) {
   FakeMessenger fake;
-  BinaryMessengerImpl messenger(fake.handle());
+  BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
   KeptReplies kept;
   messenger.SetMessageHandler("c", kept.Handler());
   fake.Deliver("c", {1});
@@ -159,7 +159,7 @@ TEST(BinaryMessengerTest, AnswerAfterTheEngineEndedIsDroppedSilently) {
 TEST(BinaryMessengerTest, NoLockTokenMeansNoUnlock) {
   FakeMessenger fake;
   fake.set_lock_gives_null_token(true);
-  BinaryMessengerImpl messenger(fake.handle());
+  BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
   messenger.SetMessageHandler("c", [](const uint8_t*, size_t, BinaryReply reply) {
     const uint8_t byte = 5;
     reply(&byte, 1);
@@ -173,7 +173,7 @@ TEST(BinaryMessengerTest, NoLockTokenMeansNoUnlock) {
 
 TEST(BinaryMessengerTest, HandlerMayUnbindItsOwnChannelWhileRunning) {
   FakeMessenger fake;
-  BinaryMessengerImpl messenger(fake.handle());
+  BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
   auto captured = std::make_shared<int>(0);
   std::weak_ptr<int> watch = captured;
   bool alive_after_unbind = false;
@@ -194,7 +194,7 @@ TEST(BinaryMessengerTest, HandlerMayUnbindItsOwnChannelWhileRunning) {
 
 TEST(BinaryMessengerTest, SendWithAndWithoutReply) {
   FakeMessenger fake;
-  BinaryMessengerImpl messenger(fake.handle());
+  BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
   const Bytes payload = {4, 2};
 
   messenger.Send("plain", payload.data(), payload.size());
@@ -236,7 +236,7 @@ TEST(BinaryMessengerTest, RepliesRacingEngineShutdownAreDeliveredOrDropped) {
   constexpr int kThreads = 8;
   constexpr int kPerThread = 200;
   FakeMessenger fake;
-  auto messenger = std::make_unique<BinaryMessengerImpl>(fake.handle());
+  auto messenger = std::make_unique<BinaryMessengerImpl>(fake.handle(), FakeMessenger::Calls());
   KeptReplies kept;
   messenger->SetMessageHandler("race", kept.Handler());
   for (int i = 0; i < kThreads * kPerThread; ++i) fake.Deliver("race", {static_cast<uint8_t>(i)});

@@ -9,11 +9,13 @@
 
 #include "embedding/flutter_view_controller.h"
 #include "tests/embedding/standin_session.h"
+#include "tests/support/bytes.h"
+#include "tests/support/message_pump.h"
 
 namespace flutter {
 namespace {
 
-using tarnwick::BytesFromHex;
+using tarnwick::Bytes;
 using tarnwick::PumpMessagesUntil;
 using tarnwick::StandinSession;
 
@@ -53,7 +55,7 @@ TEST(FlutterEngineTest, PropertiesRecordCarriesTheProject) {
   const std::string hex_field = " hex=";
   std::vector<std::vector<uint8_t>> records;
   for (const std::string& line : props) {
-    records.push_back(BytesFromHex(line.substr(line.find(hex_field) + hex_field.size())));
+    records.push_back(Bytes(line.substr(line.find(hex_field) + hex_field.size())));
     ASSERT_EQ(records.back().size(), 56u) << line;
   }
   // Pointers into the process only mean something as null or not null.

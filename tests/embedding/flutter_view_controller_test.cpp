@@ -11,6 +11,8 @@
 #include "embedding/method_channel.h"
 #include "embedding/standard_method_codec.h"
 #include "tests/embedding/standin_session.h"
+#include "tests/support/bytes.h"
+#include "tests/support/message_pump.h"
 
 namespace flutter {
 namespace {

@@ -32,7 +32,7 @@ Bytes StartTunnelCall() {
 class MethodChannelTest : public testing::Test {
  protected:
   FakeMessenger fake_;
-  BinaryMessengerImpl messenger_{fake_.handle()};
+  BinaryMessengerImpl messenger_{fake_.handle(), FakeMessenger::Calls()};
   const MethodCodec* codec_ = &StandardMethodCodec::GetInstance();
 };
 

@@ -1,9 +1,7 @@
 // Support for tests that drive the wrappers against the stand-in embedding
 // library: private files for its transcript and scripts, reading the
-// transcript back, and running this thread's message loop while the
-// library's UI thread work (frames, script steps, deliveries) happens.
-#ifndef TARNWICK_TESTS_EMBEDDING_STANDIN_SESSION_H_
-#define TARNWICK_TESTS_EMBEDDING_STANDIN_SESSION_H_
+// transcript back.
+#pragma once
 
 #include <windows.h>
 
@@ -40,12 +38,5 @@ class StandinSession {
   std::wstring script_;
 };
 
-// Runs this thread's message loop until done() holds or timeout_ms pass.
-bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeout_ms);
-
-// Lowercase hex of the library's "hex=" fields back to bytes.
-std::vector<uint8_t> BytesFromHex(const std::string& hex);
-
 }  // namespace tarnwick
 
-#endif  // TARNWICK_TESTS_EMBEDDING_STANDIN_SESSION_H_

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,12 +12,19 @@
 
 namespace tarnwick {
 
-// "07 03 61" -> {0x07, 0x03, 0x61}; spaces are ignored.
+// "07 03 61" or "070361" -> {0x07, 0x03, 0x61}: pairs of hex digits, blanks
+// between them ignored.
 inline std::vector<uint8_t> Bytes(const std::string& hex) {
   std::vector<uint8_t> bytes;
-  std::istringstream in(hex);
   std::string pair;
-  while (in >> pair) bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+  for (char c : hex) {
+    if (c == ' ') continue;
+    pair += c;
+    if (pair.size() == 2) {
+      bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+      pair.clear();
+    }
+  }
   return bytes;
 }
 

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/message_pump.h"
+
+namespace tarnwick {
 namespace {
 
 std::vector<std::string> ReadLines(const std::wstring& path) {
@@ -28,22 +31,6 @@ size_t IndexOf(const std::vector<std::string>& lines, const std::string& prefix)
     if (lines[i].rfind(prefix, 0) == 0) return i;
   }
   return std::string::npos;
-}
-
-// Runs this thread's messages until done() or the time is up.
-template <typename Done>
-bool PumpUntil(Done done, DWORD timeout_ms) {
-  const ULONGLONG end = GetTickCount64() + timeout_ms;
-  while (!done()) {
-    if (GetTickCount64() > end) return false;
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    Sleep(10);
-  }
-  return true;
 }
 
 // Lets the tests reach the hooks the window system would call.
@@ -71,8 +58,8 @@ class FlutterWindowTest : public ::testing::Test {
 
   // A project for the placeholders beside the test programs, naming this
   // test's transcript.
-  EngineProject Project(const std::wstring& folder = L"data") const {
-    EngineProject project(folder);
+  flutter::EngineProject Project(const std::wstring& folder = L"data") const {
+    flutter::EngineProject project(folder);
     project.set_entrypoint_arguments(
         {"--standin-transcript=" + std::string(transcript_.begin(), transcript_.end())});
     return project;
@@ -89,7 +76,7 @@ TEST_F(FlutterWindowTest, ShowsOnTheFirstFrameAndEndsTheEngineWhenClosed) {
   HWND handle = window.GetHandle();
   // Hidden until the engine has drawn.
   EXPECT_FALSE(IsWindowVisible(handle));
-  ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(handle) != FALSE; }, 10000));
+  ASSERT_TRUE(PumpMessagesUntil([&] { return IsWindowVisible(handle) != FALSE; }, 10000));
 
   std::vector<std::string> lines = Transcript();
   const RECT client = window.GetClientArea();
@@ -139,3 +126,4 @@ TEST_F(FlutterWindowTest, DestroyingTheObjectEndsTheEngine) {
 }
 
 }  // namespace
+}  // namespace tarnwick

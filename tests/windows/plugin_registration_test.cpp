@@ -11,6 +11,7 @@
 
 #include "standins/plugins/plugin_record.h"
 
+namespace tarnwick {
 namespace {
 
 // Hands out registrars the test chooses and remembers what it was asked.
@@ -46,7 +47,7 @@ const PluginRow kPlugins[] = {
 
 std::string Record(const PluginRow& row, uintptr_t registrar, long call) {
   char line[256];
-  const int n = tarnwick::FormatPluginRecord(line, sizeof(line), row.export_name,
+  const int n = FormatPluginRecord(line, sizeof(line), row.export_name,
                                              row.registrar_name,
                                              reinterpret_cast<const void*>(registrar), call);
   return std::string(line, static_cast<size_t>(n > 0 ? n : 0));
@@ -59,12 +60,12 @@ class RegisterPluginsTest : public ::testing::Test {
     ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
     transcript_ = std::wstring(folder) + L"tarnwick-plugins-" +
                   std::to_wstring(GetCurrentProcessId()) + L".txt";
-    log_ = transcript_ + tarnwick::kPluginLogSuffix;
+    log_ = transcript_ + kPluginLogSuffix;
     DeleteFileW(log_.c_str());
-    ASSERT_TRUE(SetEnvironmentVariableW(tarnwick::kTranscriptVariable, transcript_.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(kTranscriptVariable, transcript_.c_str()));
   }
   void TearDown() override {
-    SetEnvironmentVariableW(tarnwick::kTranscriptVariable, nullptr);
+    SetEnvironmentVariableW(kTranscriptVariable, nullptr);
     DeleteFileW(log_.c_str());
   }
 
@@ -99,3 +100,4 @@ TEST_F(RegisterPluginsTest, HandsEachRegistrarToItsPluginInOrder) {
 }
 
 }  // namespace
+}  // namespace tarnwick

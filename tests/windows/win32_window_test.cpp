@@ -6,8 +6,12 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tests/support/message_pump.h"
+
+namespace tarnwick {
 namespace {
 
 // What the fake calls were asked, and what they answer.
@@ -36,71 +40,59 @@ struct FakeState {
   };
   std::vector<Attribute> attributes;
 };
-FakeState g_fake;
-
 const HMONITOR kFakeMonitor = reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(0x4d4f4e));
 
-HMONITOR WINAPI FakeMonitorFromPoint(POINT point, DWORD flags) {
-  g_fake.monitor_point = point;
-  g_fake.monitor_flags = flags;
-  return kFakeMonitor;
-}
-
-UINT FakeGetDpiForMonitor(HMONITOR monitor) {
-  g_fake.dpi_monitor = monitor;
-  return g_fake.dpi;
-}
-
-HWND WINAPI FakeCreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD style,
-                                int x, int y, int width, int height, HWND parent, HMENU menu,
-                                HINSTANCE instance, LPVOID param) {
-  g_fake.create_ex_style = ex_style;
-  g_fake.create_class = class_name;
-  g_fake.create_title = title;
-  g_fake.create_style = style;
-  g_fake.create_x = x;
-  g_fake.create_y = y;
-  g_fake.create_width = width;
-  g_fake.create_height = height;
-  if (g_fake.fail_create) return nullptr;
-  return ::CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent, menu,
-                           instance, param);
-}
-
-LSTATUS WINAPI FakeRegGetValueW(HKEY root, LPCWSTR key, LPCWSTR value, DWORD flags, LPDWORD type,
-                                PVOID data, LPDWORD size) {
-  g_fake.theme_root = root;
-  g_fake.theme_key = key;
-  g_fake.theme_value = value;
-  g_fake.theme_flags = flags;
-  g_fake.theme_buffer_size = *size;
-  if (!g_fake.light_theme) return ERROR_FILE_NOT_FOUND;
-  if (type != nullptr) *type = REG_DWORD;
-  *static_cast<DWORD*>(data) = *g_fake.light_theme;
-  *size = sizeof(DWORD);
-  return ERROR_SUCCESS;
-}
-
-HRESULT WINAPI FakeDwmSetWindowAttribute(HWND window, DWORD attribute, LPCVOID value, DWORD size) {
-  g_fake.attributes.push_back({window, attribute, *static_cast<const BOOL*>(value), size});
-  return S_OK;
-}
-
-tarnwick::WindowCalls FakeCalls() {
-  tarnwick::WindowCalls calls;
-  calls.MonitorFromPoint = FakeMonitorFromPoint;
-  calls.FlutterDesktopGetDpiForMonitor = FakeGetDpiForMonitor;
-  calls.CreateWindowExW = FakeCreateWindowExW;
-  calls.RegGetValueW = FakeRegGetValueW;
-  calls.DwmSetWindowAttribute = FakeDwmSetWindowAttribute;
+// The window calls answered from, and recorded in, the given state.
+WindowCalls FakeCalls(FakeState* fake) {
+  WindowCalls calls;
+  calls.MonitorFromPoint = [fake](POINT point, DWORD flags) {
+    fake->monitor_point = point;
+    fake->monitor_flags = flags;
+    return kFakeMonitor;
+  };
+  calls.FlutterDesktopGetDpiForMonitor = [fake](HMONITOR monitor) {
+    fake->dpi_monitor = monitor;
+    return fake->dpi;
+  };
+  calls.CreateWindowExW = [fake](DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD style,
+                                 int x, int y, int width, int height, HWND parent, HMENU menu,
+                                 HINSTANCE instance, LPVOID param) -> HWND {
+    fake->create_ex_style = ex_style;
+    fake->create_class = class_name;
+    fake->create_title = title;
+    fake->create_style = style;
+    fake->create_x = x;
+    fake->create_y = y;
+    fake->create_width = width;
+    fake->create_height = height;
+    if (fake->fail_create) return nullptr;
+    return ::CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent,
+                             menu, instance, param);
+  };
+  calls.RegGetValueW = [fake](HKEY root, LPCWSTR key, LPCWSTR value, DWORD flags, LPDWORD type,
+                              PVOID data, LPDWORD size) -> LSTATUS {
+    fake->theme_root = root;
+    fake->theme_key = key;
+    fake->theme_value = value;
+    fake->theme_flags = flags;
+    fake->theme_buffer_size = *size;
+    if (!fake->light_theme) return ERROR_FILE_NOT_FOUND;
+    if (type != nullptr) *type = REG_DWORD;
+    *static_cast<DWORD*>(data) = *fake->light_theme;
+    *size = sizeof(DWORD);
+    return ERROR_SUCCESS;
+  };
+  calls.DwmSetWindowAttribute = [fake](HWND window, DWORD attribute, LPCVOID value, DWORD size) {
+    fake->attributes.push_back({window, attribute, *static_cast<const BOOL*>(value), size});
+    return S_OK;
+  };
   return calls;
 }
-const tarnwick::WindowCalls g_calls = FakeCalls();
 
 // Counts the hooks and can refuse creation.
 class TestWindow : public Win32Window {
  public:
-  TestWindow() : Win32Window(g_calls) {}
+  explicit TestWindow(WindowCalls calls) : Win32Window(std::move(calls)) {}
 
   bool on_create_result = true;
   int on_create_calls = 0;
@@ -116,26 +108,6 @@ class TestWindow : public Win32Window {
   void OnDestroy() override { ++on_destroy_calls; }
 };
 
-// Removes a WM_QUIT left in this thread's queue and reports its exit code.
-std::optional<WPARAM> TakeQuitMessage() {
-  MSG message;
-  if (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return message.wParam;
-  return std::nullopt;
-}
-
-void PumpMessages() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // Put it back for the test to see.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}
-
 RECT WindowRect(HWND window) {
   RECT rect{};
   GetWindowRect(window, &rect);
@@ -144,11 +116,12 @@ RECT WindowRect(HWND window) {
 
 class Win32WindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    g_fake = FakeState{};
-    TakeQuitMessage();
-  }
+  void SetUp() override { TakeQuitMessage(); }
   void TearDown() override { TakeQuitMessage(); }
+
+  WindowCalls Calls() { return FakeCalls(&fake_); }
+
+  FakeState fake_;
 };
 
 TEST_F(Win32WindowTest, ScalesOriginAndSizeToTheDpiOfTheMonitorNearestTheOrigin) {
@@ -172,26 +145,26 @@ TEST_F(Win32WindowTest, ScalesOriginAndSizeToTheDpiOfTheMonitorNearestTheOrigin)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("dpi " + std::to_string(c.dpi) + " origin " + std::to_string(c.origin.x));
-    g_fake.dpi = c.dpi;
-    TestWindow window;
+    fake_.dpi = c.dpi;
+    TestWindow window(Calls());
     ASSERT_TRUE(window.Create(L"tarnwick", c.origin, c.size));
-    EXPECT_EQ(g_fake.monitor_point.x, c.origin.x);
-    EXPECT_EQ(g_fake.monitor_point.y, c.origin.y);
-    EXPECT_EQ(g_fake.monitor_flags, static_cast<DWORD>(MONITOR_DEFAULTTONEAREST));
-    EXPECT_EQ(g_fake.dpi_monitor, kFakeMonitor);
-    EXPECT_EQ(g_fake.create_x, c.x);
-    EXPECT_EQ(g_fake.create_y, c.y);
-    EXPECT_EQ(g_fake.create_width, c.width);
-    EXPECT_EQ(g_fake.create_height, c.height);
+    EXPECT_EQ(fake_.monitor_point.x, c.origin.x);
+    EXPECT_EQ(fake_.monitor_point.y, c.origin.y);
+    EXPECT_EQ(fake_.monitor_flags, static_cast<DWORD>(MONITOR_DEFAULTTONEAREST));
+    EXPECT_EQ(fake_.dpi_monitor, kFakeMonitor);
+    EXPECT_EQ(fake_.create_x, c.x);
+    EXPECT_EQ(fake_.create_y, c.y);
+    EXPECT_EQ(fake_.create_width, c.width);
+    EXPECT_EQ(fake_.create_height, c.height);
   }
 }
 
 TEST_F(Win32WindowTest, CreatesAHiddenOverlappedWindowOfItsClassAndTitle) {
-  TestWindow window;
+  TestWindow window(Calls());
   ASSERT_TRUE(window.Create(L"tarnwick \u00e9", {10, 10}, {1280, 720}));
-  EXPECT_EQ(g_fake.create_ex_style, 0u);
-  EXPECT_EQ(g_fake.create_style, static_cast<DWORD>(WS_OVERLAPPEDWINDOW));
-  EXPECT_EQ(g_fake.create_class, L"FLUTTER_RUNNER_WIN32_WINDOW");
+  EXPECT_EQ(fake_.create_ex_style, 0u);
+  EXPECT_EQ(fake_.create_style, static_cast<DWORD>(WS_OVERLAPPEDWINDOW));
+  EXPECT_EQ(fake_.create_class, L"FLUTTER_RUNNER_WIN32_WINDOW");
   EXPECT_EQ(window.on_create_calls, 1);
 
   HWND handle = window.GetHandle();
@@ -213,17 +186,17 @@ TEST_F(Win32WindowTest, CreatesAHiddenOverlappedWindowOfItsClassAndTitle) {
 
 TEST_F(Win32WindowTest, FailsWhenNoWindowIsCreatedOrOnCreateRefuses) {
   {
-    g_fake.fail_create = true;
-    TestWindow window;
+    fake_.fail_create = true;
+    TestWindow window(Calls());
     EXPECT_FALSE(window.Create(L"tarnwick", {10, 10}, {1280, 720}));
     EXPECT_EQ(window.on_create_calls, 0);
     EXPECT_EQ(window.GetHandle(), nullptr);
     // Nothing to theme without a window.
-    EXPECT_TRUE(g_fake.attributes.empty());
+    EXPECT_TRUE(fake_.attributes.empty());
   }
   {
-    g_fake.fail_create = false;
-    TestWindow window;
+    fake_.fail_create = false;
+    TestWindow window(Calls());
     window.on_create_result = false;
     EXPECT_FALSE(window.Create(L"tarnwick", {10, 10}, {1280, 720}));
     EXPECT_EQ(window.on_create_calls, 1);
@@ -245,42 +218,42 @@ TEST_F(Win32WindowTest, TitleBarFollowsTheUsersAppTheme) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.light_theme ? std::to_string(*c.light_theme) : std::string("absent"));
-    g_fake = FakeState{};
-    g_fake.light_theme = c.light_theme;
-    TestWindow window;
+    fake_ = FakeState{};
+    fake_.light_theme = c.light_theme;
+    TestWindow window(Calls());
     ASSERT_TRUE(window.Create(L"tarnwick", {10, 10}, {1280, 720}));
-    EXPECT_EQ(g_fake.theme_root, HKEY_CURRENT_USER);
-    EXPECT_EQ(g_fake.theme_key, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize");
-    EXPECT_EQ(g_fake.theme_value, L"AppsUseLightTheme");
-    EXPECT_EQ(g_fake.theme_flags, static_cast<DWORD>(RRF_RT_REG_DWORD));
-    EXPECT_EQ(g_fake.theme_buffer_size, 4u);
+    EXPECT_EQ(fake_.theme_root, HKEY_CURRENT_USER);
+    EXPECT_EQ(fake_.theme_key, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize");
+    EXPECT_EQ(fake_.theme_value, L"AppsUseLightTheme");
+    EXPECT_EQ(fake_.theme_flags, static_cast<DWORD>(RRF_RT_REG_DWORD));
+    EXPECT_EQ(fake_.theme_buffer_size, 4u);
     if (!c.dark_title_bar) {
-      EXPECT_TRUE(g_fake.attributes.empty());
+      EXPECT_TRUE(fake_.attributes.empty());
       continue;
     }
-    ASSERT_EQ(g_fake.attributes.size(), 1u);
-    EXPECT_EQ(g_fake.attributes[0].window, window.GetHandle());
-    EXPECT_EQ(g_fake.attributes[0].attribute, 20u);
-    EXPECT_EQ(g_fake.attributes[0].value, *c.dark_title_bar);
-    EXPECT_EQ(g_fake.attributes[0].size, 4u);
+    ASSERT_EQ(fake_.attributes.size(), 1u);
+    EXPECT_EQ(fake_.attributes[0].window, window.GetHandle());
+    EXPECT_EQ(fake_.attributes[0].attribute, 20u);
+    EXPECT_EQ(fake_.attributes[0].value, *c.dark_title_bar);
+    EXPECT_EQ(fake_.attributes[0].size, 4u);
   }
 }
 
 TEST_F(Win32WindowTest, ColorizationChangeReappliesTheCurrentTheme) {
-  g_fake.light_theme = 1u;
-  TestWindow window;
+  fake_.light_theme = 1u;
+  TestWindow window(Calls());
   ASSERT_TRUE(window.Create(L"tarnwick", {10, 10}, {1280, 720}));
-  g_fake.light_theme = 0u;
+  fake_.light_theme = 0u;
   EXPECT_EQ(SendMessageW(window.GetHandle(), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0), 0);
-  ASSERT_EQ(g_fake.attributes.size(), 2u);
-  EXPECT_EQ(g_fake.attributes[0].value, FALSE);
-  EXPECT_EQ(g_fake.attributes[1].value, TRUE);
+  ASSERT_EQ(fake_.attributes.size(), 2u);
+  EXPECT_EQ(fake_.attributes[0].value, FALSE);
+  EXPECT_EQ(fake_.attributes[1].value, TRUE);
 }
 
 TEST_F(Win32WindowTest, ClosingPostsQuitOnlyWhenAsked) {
   for (bool quit_on_close : {true, false}) {
     SCOPED_TRACE(quit_on_close ? "quit on close" : "no quit");
-    TestWindow window;
+    TestWindow window(Calls());
     ASSERT_TRUE(window.Create(L"tarnwick", {10, 10}, {1280, 720}));
     window.SetQuitOnClose(quit_on_close);
     const int destroys_before = window.on_destroy_calls;
@@ -300,7 +273,7 @@ TEST_F(Win32WindowTest, ClosingPostsQuitOnlyWhenAsked) {
 }
 
 TEST_F(Win32WindowTest, ChildContentFillsTheClientAreaAndFollowsResizes) {
-  TestWindow window;
+  TestWindow window(Calls());
   ASSERT_TRUE(window.Create(L"tarnwick", {10, 10}, {640, 480}));
   // Sizing and activation with no content yet are harmless.
   EXPECT_EQ(window.MessageHandler(window.GetHandle(), WM_SIZE, 0, 0), 0);
@@ -345,7 +318,7 @@ TEST_F(Win32WindowTest, ChildContentFillsTheClientAreaAndFollowsResizes) {
 }
 
 TEST_F(Win32WindowTest, DpiChangeMovesToTheSuggestedRectangle) {
-  TestWindow window;
+  TestWindow window(Calls());
   ASSERT_TRUE(window.Create(L"tarnwick", {10, 10}, {640, 480}));
   RECT suggested{100, 120, 1060, 840};
   EXPECT_EQ(SendMessageW(window.GetHandle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
@@ -359,7 +332,7 @@ TEST_F(Win32WindowTest, DpiChangeMovesToTheSuggestedRectangle) {
 }
 
 TEST_F(Win32WindowTest, SecondCreateReplacesTheFirstWindow) {
-  TestWindow window;
+  TestWindow window(Calls());
   ASSERT_TRUE(window.Create(L"first", {10, 10}, {640, 480}));
   HWND first = window.GetHandle();
   const int destroys_before = window.on_destroy_calls;
@@ -378,26 +351,26 @@ TEST_F(Win32WindowTest, ClassIsUnregisteredWhenTheLastWindowObjectGoes) {
                          &window_class) != FALSE;
   };
   {
-    TestWindow first;
+    TestWindow first(Calls());
     ASSERT_TRUE(first.Create(L"first", {10, 10}, {640, 480}));
     {
-      TestWindow second;
+      TestWindow second(Calls());
       ASSERT_TRUE(second.Create(L"second", {10, 10}, {640, 480}));
-      EXPECT_EQ(tarnwick::ActiveWindowCount(), 2);
+      EXPECT_EQ(ActiveWindowCount(), 2);
       // Closing one window leaves the class to the other object.
       SendMessageW(second.GetHandle(), WM_CLOSE, 0, 0);
       EXPECT_TRUE(class_exists());
     }
-    EXPECT_EQ(tarnwick::ActiveWindowCount(), 1);
-    EXPECT_TRUE(tarnwick::WindowClassRegistered());
+    EXPECT_EQ(ActiveWindowCount(), 1);
+    EXPECT_TRUE(WindowClassRegistered());
     EXPECT_TRUE(class_exists());
   }
-  EXPECT_EQ(tarnwick::ActiveWindowCount(), 0);
-  EXPECT_FALSE(tarnwick::WindowClassRegistered());
+  EXPECT_EQ(ActiveWindowCount(), 0);
+  EXPECT_FALSE(WindowClassRegistered());
   EXPECT_FALSE(class_exists());
 
   // A later window registers it again.
-  TestWindow again;
+  TestWindow again(Calls());
   EXPECT_TRUE(again.Create(L"again", {10, 10}, {640, 480}));
   EXPECT_TRUE(class_exists());
 }
@@ -405,11 +378,12 @@ TEST_F(Win32WindowTest, ClassIsUnregisteredWhenTheLastWindowObjectGoes) {
 TEST(Win32WindowScale, KeepsProductsWithin32Bits) {
   constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
   constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-  EXPECT_EQ(tarnwick::Scale(kMax, 1.5), kMax);
-  EXPECT_EQ(tarnwick::Scale(kMin, 2.0), kMin);
-  EXPECT_EQ(tarnwick::Scale(kMax, 1.0), kMax);
-  EXPECT_EQ(tarnwick::Scale(-3, 1.5), -4);
-  EXPECT_EQ(tarnwick::Scale(1000, 1.25), 1250);
+  EXPECT_EQ(Scale(kMax, 1.5), kMax);
+  EXPECT_EQ(Scale(kMin, 2.0), kMin);
+  EXPECT_EQ(Scale(kMax, 1.0), kMax);
+  EXPECT_EQ(Scale(-3, 1.5), -4);
+  EXPECT_EQ(Scale(1000, 1.25), 1250);
 }
 
 }  // namespace
+}  // namespace tarnwick
