@@ -151,8 +151,7 @@ const EncodableValue& StringMap() {
   static const EncodableValue value = [] {
     EncodableValueMap map;
     for (int i = 0; i < kMapEntries; ++i) {
-      map.emplace_hint(map.end(), EncodableValue(Key(i)),
-                       EncodableValue(int64_t{i} * 1000003));
+      map.emplace_hint(map.end(), EncodableValue(Key(i)), EncodableValue(int64_t{i} * 1000003));
     }
     return EncodableValue(std::move(map));
   }();
@@ -200,9 +199,9 @@ const EncodableValue& Rows() {
     EncodableValueList rows;
     rows.reserve(kRows);
     for (int i = 0; i < kRows; ++i) {
-      rows.push_back(EncodableValue(EncodableValueList{
-          EncodableValue(int32_t{i}), EncodableValue("abc"), EncodableValue(i % 2 == 0),
-          EncodableValue(i * 0.25)}));
+      rows.push_back(
+          EncodableValue(EncodableValueList{EncodableValue(int32_t{i}), EncodableValue("abc"),
+                                            EncodableValue(i % 2 == 0), EncodableValue(i * 0.25)}));
     }
     return EncodableValue(std::move(rows));
   }();
@@ -244,9 +243,7 @@ void BM_DoubleList_Memcpy(benchmark::State& state) {
 
 void BM_StringMap_Encode(benchmark::State& state) { ValueEncode(state, StringMap()); }
 void BM_StringMap_Decode(benchmark::State& state) { ValueDecode(state, StringMap()); }
-void BM_StringMap_MsgpackPack(benchmark::State& state) {
-  MsgpackPack(state, NativeStringMap());
-}
+void BM_StringMap_MsgpackPack(benchmark::State& state) { MsgpackPack(state, NativeStringMap()); }
 void BM_StringMap_MsgpackUnpack(benchmark::State& state) {
   MsgpackUnpack(state, NativeStringMap());
 }
@@ -290,9 +287,7 @@ void BM_StartTunnel_MsgpackPackObject(benchmark::State& state) {
 void BM_StartTunnel_MsgpackUnpackObject(benchmark::State& state) {
   MsgpackUnpackObject(state, NativeStartTunnelCall());
 }
-void BM_Rows_MsgpackPackObject(benchmark::State& state) {
-  MsgpackPackObject(state, NativeRows());
-}
+void BM_Rows_MsgpackPackObject(benchmark::State& state) { MsgpackPackObject(state, NativeRows()); }
 void BM_Rows_MsgpackUnpackObject(benchmark::State& state) {
   MsgpackUnpackObject(state, NativeRows());
 }

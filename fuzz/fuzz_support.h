@@ -7,13 +7,12 @@
 
 // Aborts, so libFuzzer records the input and a replaying test fails, when
 // condition is false. Active in every build type.
-#define TARNWICK_FUZZ_CHECK(condition)                                      \
-  do {                                                                      \
-    if (!(condition)) {                                                     \
-      std::fprintf(stderr, "%s:%d: fuzz invariant failed: %s\n", __FILE__,  \
-                   __LINE__, #condition);                                   \
-      std::abort();                                                         \
-    }                                                                       \
+#define TARNWICK_FUZZ_CHECK(condition)                                                            \
+  do {                                                                                            \
+    if (!(condition)) {                                                                           \
+      std::fprintf(stderr, "%s:%d: fuzz invariant failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                               \
+    }                                                                                             \
   } while (0)
 
 #endif  // TARNWICK_FUZZ_FUZZ_SUPPORT_H_

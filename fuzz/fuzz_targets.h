@@ -27,9 +27,7 @@ namespace tarnwick {
 class DiscardingStreambuf : public std::streambuf {
  protected:
   int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize count) override {
-    return count;
-  }
+  std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 }  // namespace tarnwick
 

@@ -123,8 +123,8 @@ std::optional<DebugLine> DebugOutputCapture::WaitForLine(
     for (; checked < lines_.size(); ++checked) {
       if (match(lines_[checked])) return lines_[checked];
     }
-    if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout &&
-        clears == clears_ && checked == lines_.size()) {
+    if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout && clears == clears_ &&
+        checked == lines_.size()) {
       return std::nullopt;
     }
   }

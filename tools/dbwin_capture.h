@@ -52,8 +52,7 @@ class DebugOutputCapture {
   [[nodiscard]] std::optional<DebugLine> WaitForLine(
       const std::function<bool(const DebugLine&)>& match, DWORD timeout_ms) const;
   // The same for a line containing text.
-  [[nodiscard]] std::optional<DebugLine> WaitForText(std::string_view text,
-                                                     DWORD timeout_ms) const;
+  [[nodiscard]] std::optional<DebugLine> WaitForText(std::string_view text, DWORD timeout_ms) const;
   [[nodiscard]] size_t CountContaining(std::string_view text) const;
 
  private:

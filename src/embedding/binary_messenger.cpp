@@ -17,8 +17,7 @@ namespace {
 // later answer, through any copy, is a duplicate.
 class PendingResponse {
  public:
-  PendingResponse(std::shared_ptr<const MessengerCalls> calls,
-                  FlutterDesktopMessengerRef messenger,
+  PendingResponse(std::shared_ptr<const MessengerCalls> calls, FlutterDesktopMessengerRef messenger,
                   const FlutterDesktopMessageResponseHandle* response_handle)
       : calls_(std::move(calls)),
         messenger_(calls_->FlutterDesktopMessengerAddRef(messenger)),
@@ -59,10 +58,8 @@ void MessengerReplyTrampoline(const uint8_t* data, size_t data_size, void* user_
 
 }  // namespace
 
-BinaryMessengerImpl::BinaryMessengerImpl(FlutterDesktopMessengerRef messenger,
-                                         MessengerCalls calls)
-    : messenger_(messenger),
-      calls_(std::make_shared<const MessengerCalls>(std::move(calls))) {}
+BinaryMessengerImpl::BinaryMessengerImpl(FlutterDesktopMessengerRef messenger, MessengerCalls calls)
+    : messenger_(messenger), calls_(std::make_shared<const MessengerCalls>(std::move(calls))) {}
 
 BinaryMessengerImpl::~BinaryMessengerImpl() = default;
 

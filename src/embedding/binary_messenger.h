@@ -90,7 +90,4 @@ class BinaryMessengerImpl : public BinaryMessenger {
   std::map<std::string, Binding> handlers_;
 };
 
-
-
 }  // namespace flutter
-

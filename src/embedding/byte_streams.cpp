@@ -24,9 +24,7 @@ void ByteBufferStreamReader::ReportInvalidRead() {
 
 ByteBufferStreamWriter::~ByteBufferStreamWriter() = default;
 
-void ByteBufferStreamWriter::WriteByte(uint8_t byte) {
-  buffer_->push_back(byte);
-}
+void ByteBufferStreamWriter::WriteByte(uint8_t byte) { buffer_->push_back(byte); }
 
 void ByteBufferStreamWriter::WriteBytes(const uint8_t* source, size_t count) {
   if (count != 0) buffer_->insert(buffer_->end(), source, source + count);
@@ -38,8 +36,6 @@ void ByteBufferStreamWriter::PadToAlignment(uint8_t alignment) {
   for (size_t i = remainder; i < alignment; ++i) WriteByte(0);
 }
 
-std::vector<uint8_t>* ByteBufferStreamWriter::AppendTarget() {
-  return buffer_;
-}
+std::vector<uint8_t>* ByteBufferStreamWriter::AppendTarget() { return buffer_; }
 
 }  // namespace flutter

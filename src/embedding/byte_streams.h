@@ -14,8 +14,7 @@ namespace flutter {
 class ByteStreamReader {
  public:
   // What RemainingBytes() answers for a reader that cannot tell.
-  static constexpr size_t kRemainingUnknown =
-      std::numeric_limits<size_t>::max();
+  static constexpr size_t kRemainingUnknown = std::numeric_limits<size_t>::max();
 
   ByteStreamReader() = default;
   ByteStreamReader(const ByteStreamReader&) = delete;
@@ -73,8 +72,7 @@ class ByteStreamWriter {
 class ByteBufferStreamReader final : public ByteStreamReader {
  public:
   // bytes must outlive the reader.
-  ByteBufferStreamReader(const uint8_t* bytes, size_t size)
-      : bytes_(bytes), size_(size) {}
+  ByteBufferStreamReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
   ~ByteBufferStreamReader() override;
 
   uint8_t ReadByte() override {
@@ -94,9 +92,7 @@ class ByteBufferStreamReader final : public ByteStreamReader {
     if (remainder != 0) location_ += alignment - remainder;
   }
 
-  size_t RemainingBytes() const override {
-    return location_ < size_ ? size_ - location_ : 0;
-  }
+  size_t RemainingBytes() const override { return location_ < size_ ? size_ - location_ : 0; }
 
   const uint8_t* ReadBytesInPlace(size_t count) override {
     if (!CanRead(count)) return nullptr;
@@ -131,8 +127,7 @@ class ByteBufferStreamReader final : public ByteStreamReader {
 // Appends to a vector the caller owns; alignment counts from its first byte.
 class ByteBufferStreamWriter : public ByteStreamWriter {
  public:
-  explicit ByteBufferStreamWriter(std::vector<uint8_t>* buffer)
-      : buffer_(buffer) {}
+  explicit ByteBufferStreamWriter(std::vector<uint8_t>* buffer) : buffer_(buffer) {}
   ~ByteBufferStreamWriter() override;
 
   void WriteByte(uint8_t byte) override;
@@ -145,4 +140,3 @@ class ByteBufferStreamWriter : public ByteStreamWriter {
 };
 
 }  // namespace flutter
-

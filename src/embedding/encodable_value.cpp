@@ -49,8 +49,7 @@ int CompareVectors(const std::vector<T>& a, const std::vector<T>& b) {
   return CompareSequences(a, b, CompareScalars<T>);
 }
 
-int CompareEntries(const EncodableValueMap::value_type& x,
-                   const EncodableValueMap::value_type& y) {
+int CompareEntries(const EncodableValueMap::value_type& x, const EncodableValueMap::value_type& y) {
   const int order = Compare(x.first, y.first);
   return order != 0 ? order : Compare(x.second, y.second);
 }
@@ -58,41 +57,29 @@ int CompareEntries(const EncodableValueMap::value_type& x,
 int Compare(const EncodableValue& a, const EncodableValue& b) {
   if (a.index() != b.index()) return CompareScalars(a.index(), b.index());
   switch (a.index()) {
-    case kNullIndex:
-      return 0;
-    case kBoolIndex:
-      return CompareScalars(std::get<bool>(a), std::get<bool>(b));
-    case kInt32Index:
-      return CompareScalars(std::get<int32_t>(a), std::get<int32_t>(b));
-    case kInt64Index:
-      return CompareScalars(std::get<int64_t>(a), std::get<int64_t>(b));
-    case kDoubleIndex:
-      return CompareScalars(std::get<double>(a), std::get<double>(b));
-    case kStringIndex:
-      return CompareStrings(std::get<std::string>(a), std::get<std::string>(b));
+    case kNullIndex: return 0;
+    case kBoolIndex: return CompareScalars(std::get<bool>(a), std::get<bool>(b));
+    case kInt32Index: return CompareScalars(std::get<int32_t>(a), std::get<int32_t>(b));
+    case kInt64Index: return CompareScalars(std::get<int64_t>(a), std::get<int64_t>(b));
+    case kDoubleIndex: return CompareScalars(std::get<double>(a), std::get<double>(b));
+    case kStringIndex: return CompareStrings(std::get<std::string>(a), std::get<std::string>(b));
     case kUInt8ListIndex:
-      return CompareVectors(std::get<std::vector<uint8_t>>(a),
-                            std::get<std::vector<uint8_t>>(b));
+      return CompareVectors(std::get<std::vector<uint8_t>>(a), std::get<std::vector<uint8_t>>(b));
     case kInt32ListIndex:
-      return CompareVectors(std::get<std::vector<int32_t>>(a),
-                            std::get<std::vector<int32_t>>(b));
+      return CompareVectors(std::get<std::vector<int32_t>>(a), std::get<std::vector<int32_t>>(b));
     case kInt64ListIndex:
-      return CompareVectors(std::get<std::vector<int64_t>>(a),
-                            std::get<std::vector<int64_t>>(b));
+      return CompareVectors(std::get<std::vector<int64_t>>(a), std::get<std::vector<int64_t>>(b));
     case kDoubleListIndex:
-      return CompareVectors(std::get<std::vector<double>>(a),
-                            std::get<std::vector<double>>(b));
+      return CompareVectors(std::get<std::vector<double>>(a), std::get<std::vector<double>>(b));
     case kFloatListIndex:
-      return CompareVectors(std::get<std::vector<float>>(a),
-                            std::get<std::vector<float>>(b));
+      return CompareVectors(std::get<std::vector<float>>(a), std::get<std::vector<float>>(b));
     case kListIndex:
-      return CompareSequences(std::get<EncodableValueList>(a),
-                              std::get<EncodableValueList>(b), Compare);
+      return CompareSequences(std::get<EncodableValueList>(a), std::get<EncodableValueList>(b),
+                              Compare);
     case kMapIndex:
-      return CompareSequences(std::get<EncodableValueMap>(a),
-                              std::get<EncodableValueMap>(b), CompareEntries);
-    case kCustomIndex:
-      return CompareScalars(std::get<CustomValue>(a), std::get<CustomValue>(b));
+      return CompareSequences(std::get<EncodableValueMap>(a), std::get<EncodableValueMap>(b),
+                              CompareEntries);
+    case kCustomIndex: return CompareScalars(std::get<CustomValue>(a), std::get<CustomValue>(b));
     default:
       // Both valueless after a failed assignment: equivalent.
       return 0;
@@ -101,8 +88,6 @@ int Compare(const EncodableValue& a, const EncodableValue& b) {
 
 }  // namespace
 
-bool operator<(const EncodableValue& a, const EncodableValue& b) {
-  return Compare(a, b) < 0;
-}
+bool operator<(const EncodableValue& a, const EncodableValue& b) { return Compare(a, b) < 0; }
 
 }  // namespace flutter

@@ -22,8 +22,7 @@ class EncodableValue;
 // holds its value.
 class CustomValue {
  public:
-  template <typename T, typename = std::enable_if_t<
-                            !std::is_same_v<std::decay_t<T>, CustomValue>>>
+  template <typename T, typename = std::enable_if_t<!std::is_same_v<std::decay_t<T>, CustomValue>>>
   explicit CustomValue(T&& value) : value_(std::forward<T>(value)) {}
 
   CustomValue(const CustomValue& other) = default;
@@ -54,21 +53,20 @@ using EncodableValueMap = std::map<EncodableValue, EncodableValue>;
 namespace internal {
 // The alternatives in their fixed index order. The float list comes last,
 // after the custom alternative, not beside the double list.
-using EncodableValueVariant =
-    std::variant<std::monostate,            // 0 null
-                 bool,                      // 1
-                 int32_t,                   // 2
-                 int64_t,                   // 3
-                 double,                    // 4
-                 std::string,               // 5
-                 std::vector<uint8_t>,      // 6
-                 std::vector<int32_t>,      // 7
-                 std::vector<int64_t>,      // 8
-                 std::vector<double>,       // 9
-                 EncodableValueList,        // 10
-                 EncodableValueMap,         // 11
-                 CustomValue,               // 12
-                 std::vector<float>>;       // 13
+using EncodableValueVariant = std::variant<std::monostate,        // 0 null
+                                           bool,                  // 1
+                                           int32_t,               // 2
+                                           int64_t,               // 3
+                                           double,                // 4
+                                           std::string,           // 5
+                                           std::vector<uint8_t>,  // 6
+                                           std::vector<int32_t>,  // 7
+                                           std::vector<int64_t>,  // 8
+                                           std::vector<double>,   // 9
+                                           EncodableValueList,    // 10
+                                           EncodableValueMap,     // 11
+                                           CustomValue,           // 12
+                                           std::vector<float>>;   // 13
 }  // namespace internal
 
 // Index of each alternative, for code that switches on index().
@@ -122,4 +120,3 @@ class EncodableValue : public internal::EncodableValueVariant {
 bool operator<(const EncodableValue& a, const EncodableValue& b);
 
 }  // namespace flutter
-

@@ -20,7 +20,6 @@ MessengerCalls MessengerCalls::Library() {
   return calls;
 }
 
-
 FlutterEngine::FlutterEngine(const EngineProject& project) {
   FlutterDesktopEngineProperties properties = {};
   properties.assets_path = project.assets_path.c_str();

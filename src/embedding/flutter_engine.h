@@ -8,9 +8,9 @@
 #include <string>
 
 #include "embedding/binary_messenger.h"
+#include "embedding/engine_project.h"
 #include "embedding/flutter_windows_api.h"
 #include "embedding/plugin_registry.h"
-#include "embedding/engine_project.h"
 
 namespace flutter {
 
@@ -45,4 +45,3 @@ class FlutterEngine : public PluginRegistry {
 };
 
 }  // namespace flutter
-

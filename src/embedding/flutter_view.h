@@ -23,4 +23,3 @@ class FlutterView {
 };
 
 }  // namespace flutter
-

@@ -4,8 +4,7 @@
 
 namespace flutter {
 
-FlutterViewController::FlutterViewController(int width, int height,
-                                             const EngineProject& project) {
+FlutterViewController::FlutterViewController(int width, int height, const EngineProject& project) {
   engine_ = std::make_shared<FlutterEngine>(project);
   // Ownership passes to the controller before the call, so the wrapper never
   // ends the engine afterwards, even when the call fails.

@@ -8,10 +8,10 @@
 #include <memory>
 #include <optional>
 
+#include "embedding/engine_project.h"
 #include "embedding/flutter_engine.h"
 #include "embedding/flutter_view.h"
 #include "embedding/flutter_windows_api.h"
-#include "embedding/engine_project.h"
 
 namespace flutter {
 
@@ -43,4 +43,3 @@ class FlutterViewController {
 };
 
 }  // namespace flutter
-

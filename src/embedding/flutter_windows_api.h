@@ -60,14 +60,12 @@ typedef struct {
 typedef void (*FlutterDesktopMessageCallback)(FlutterDesktopMessengerRef messenger,
                                               const FlutterDesktopMessage* message,
                                               void* user_data);
-typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data, size_t data_size,
-                                          void* user_data);
+typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data, size_t data_size, void* user_data);
 typedef void (*FlutterDesktopOnNextFrameCallback)(void* user_data);
 
 // Messenger.
 FLUTTER_DESKTOP_API bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger,
-                                                     const char* channel,
-                                                     const uint8_t* message,
+                                                     const char* channel, const uint8_t* message,
                                                      size_t message_size);
 FLUTTER_DESKTOP_API bool FlutterDesktopMessengerSendWithReply(
     FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
@@ -141,4 +139,3 @@ static_assert(offsetof(FlutterDesktopEngineProperties, engine_option_a) == 48, "
 static_assert(offsetof(FlutterDesktopEngineProperties, engine_option_b) == 52, "option B at 52");
 static_assert(sizeof(FlutterDesktopEngineProperties) == 56, "properties are 56 bytes");
 #endif
-

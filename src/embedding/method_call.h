@@ -13,10 +13,8 @@ class MethodCall {
  public:
   // arguments may be null for a call built by the program; a decoded call
   // always has a value (a null value when the message carried none).
-  MethodCall(std::string method_name,
-             std::unique_ptr<EncodableValue> arguments)
-      : method_name_(std::move(method_name)),
-        arguments_(std::move(arguments)) {}
+  MethodCall(std::string method_name, std::unique_ptr<EncodableValue> arguments)
+      : method_name_(std::move(method_name)), arguments_(std::move(arguments)) {}
   MethodCall(const MethodCall&) = delete;
   MethodCall& operator=(const MethodCall&) = delete;
   virtual ~MethodCall() = default;
@@ -32,4 +30,3 @@ class MethodCall {
 };
 
 }  // namespace flutter
-

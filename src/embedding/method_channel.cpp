@@ -16,8 +16,7 @@ void MethodChannel::SetMethodCallHandler(MethodCallHandler handler) const {
     auto result = std::make_unique<EngineMethodResult>(std::move(reply), codec);
     std::unique_ptr<MethodCall> call = codec->DecodeMethodCall(message, message_size);
     if (!call) {
-      std::cerr << "Unable to construct method call from message on channel " << name
-                << std::endl;
+      std::cerr << "Unable to construct method call from message on channel " << name << std::endl;
       // The engine still gets its one answer: the empty reply.
       result->NotImplemented();
       return;

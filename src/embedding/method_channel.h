@@ -42,4 +42,3 @@ class MethodChannel {
 };
 
 }  // namespace flutter
-

@@ -23,11 +23,10 @@ class MethodCodec {
   virtual ~MethodCodec() = default;
 
   // Null when the message is not a method call.
-  virtual std::unique_ptr<MethodCall> DecodeMethodCall(
-      const uint8_t* message, size_t message_size) const = 0;
+  virtual std::unique_ptr<MethodCall> DecodeMethodCall(const uint8_t* message,
+                                                       size_t message_size) const = 0;
 
-  virtual std::unique_ptr<std::vector<uint8_t>> EncodeMethodCall(
-      const MethodCall& call) const = 0;
+  virtual std::unique_ptr<std::vector<uint8_t>> EncodeMethodCall(const MethodCall& call) const = 0;
 
   // result may be null: a success without a value.
   virtual std::unique_ptr<std::vector<uint8_t>> EncodeSuccessEnvelope(
@@ -40,10 +39,8 @@ class MethodCodec {
 
   // Hands a decoded reply envelope to result; false (result untouched) when
   // the bytes are not an envelope.
-  virtual bool DecodeResponseEnvelope(const uint8_t* response,
-                                      size_t response_size,
+  virtual bool DecodeResponseEnvelope(const uint8_t* response, size_t response_size,
                                       MethodResult* result) const = 0;
 };
 
 }  // namespace flutter
-

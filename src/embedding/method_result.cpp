@@ -37,10 +37,8 @@ void ReplyManager::SendResponseData(const std::vector<uint8_t>* data) {
   reply_ = nullptr;
 }
 
-EngineMethodResult::EngineMethodResult(BinaryReply reply,
-                                       const MethodCodec* codec)
-    : reply_manager_(std::make_unique<ReplyManager>(std::move(reply))),
-      codec_(codec) {}
+EngineMethodResult::EngineMethodResult(BinaryReply reply, const MethodCodec* codec)
+    : reply_manager_(std::make_unique<ReplyManager>(std::move(reply))), codec_(codec) {}
 
 EngineMethodResult::~EngineMethodResult() = default;
 
@@ -54,13 +52,10 @@ void EngineMethodResult::SuccessInternal(const EncodableValue* result) {
 void EngineMethodResult::ErrorInternal(const std::string& error_code,
                                        const std::string& error_message,
                                        const EncodableValue* error_details) {
-  const auto envelope =
-      codec_->EncodeErrorEnvelope(error_code, error_message, error_details);
+  const auto envelope = codec_->EncodeErrorEnvelope(error_code, error_message, error_details);
   reply_manager_->SendResponseData(envelope.get());
 }
 
-void EngineMethodResult::NotImplementedInternal() {
-  reply_manager_->SendResponseData(nullptr);
-}
+void EngineMethodResult::NotImplementedInternal() { reply_manager_->SendResponseData(nullptr); }
 
 }  // namespace flutter

@@ -42,8 +42,7 @@ class MethodResult {
   // What implementations provide; a codec decoding a reply envelope calls
   // these directly. Null means no value, no details.
   virtual void SuccessInternal(const EncodableValue* result) = 0;
-  virtual void ErrorInternal(const std::string& error_code,
-                             const std::string& error_message,
+  virtual void ErrorInternal(const std::string& error_code, const std::string& error_message,
                              const EncodableValue* error_details) = 0;
   virtual void NotImplementedInternal() = 0;
 };
@@ -72,8 +71,7 @@ class EngineMethodResult : public MethodResult {
   ~EngineMethodResult() override;
 
   void SuccessInternal(const EncodableValue* result) override;
-  void ErrorInternal(const std::string& error_code,
-                     const std::string& error_message,
+  void ErrorInternal(const std::string& error_code, const std::string& error_message,
                      const EncodableValue* error_details) override;
   void NotImplementedInternal() override;
 
@@ -83,4 +81,3 @@ class EngineMethodResult : public MethodResult {
 };
 
 }  // namespace flutter
-

@@ -21,4 +21,3 @@ class PluginRegistry {
 };
 
 }  // namespace flutter
-

@@ -48,8 +48,7 @@ class StreamSink {
 // operations.
 class VectorWriter final : public ByteStreamWriter {
  public:
-  explicit VectorWriter(std::vector<uint8_t>* target)
-      : target_(target), begin_(target->data()) {
+  explicit VectorWriter(std::vector<uint8_t>* target) : target_(target), begin_(target->data()) {
     next_ = end_ = begin_ + target->size();
   }
   VectorWriter(const VectorWriter&) = delete;
@@ -58,9 +57,7 @@ class VectorWriter final : public ByteStreamWriter {
   ~VectorWriter() override { target_->resize(Used()); }
 
   void WriteByte(uint8_t byte) override { Byte(byte); }
-  void WriteBytes(const uint8_t* source, size_t count) override {
-    Bytes(source, count);
-  }
+  void WriteBytes(const uint8_t* source, size_t count) override { Bytes(source, count); }
   void PadToAlignment(uint8_t alignment) override { Pad(alignment); }
 
   void Byte(uint8_t byte) { *Claim(1) = byte; }
@@ -239,24 +236,19 @@ template <typename Sink>
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
-inline bool WriteLeaf(const EncodableValue& value, Sink& sink) {
+inline bool
+WriteLeaf(const EncodableValue& value, Sink& sink) {
   switch (value.index()) {
-    case kNullIndex:
-      sink.Byte(TypeByte(Type::kNull));
-      return true;
+    case kNullIndex: sink.Byte(TypeByte(Type::kNull)); return true;
     case kBoolIndex:
       sink.Byte(TypeByte(std::get<bool>(value) ? Type::kTrue : Type::kFalse));
       return true;
-    case kInt32Index:
-      WriteNumber(sink, Type::kInt32, std::get<int32_t>(value));
-      return true;
+    case kInt32Index: WriteNumber(sink, Type::kInt32, std::get<int32_t>(value)); return true;
     case kInt64Index:
       // Never narrowed to the 32-bit form, whatever the magnitude.
       WriteNumber(sink, Type::kInt64, std::get<int64_t>(value));
       return true;
-    case kDoubleIndex:
-      WriteAligned(sink, Type::kFloat64, std::get<double>(value));
-      return true;
+    case kDoubleIndex: WriteAligned(sink, Type::kFloat64, std::get<double>(value)); return true;
     case kStringIndex: {
       const auto& text = std::get<std::string>(value);
       WriteSized(sink, Type::kString, text.data(), text.size());
@@ -280,8 +272,7 @@ inline bool WriteLeaf(const EncodableValue& value, Sink& sink) {
       WriteNumericList(sink, Type::kFloat32List, std::get<std::vector<float>>(value));
       return true;
     case kListIndex:
-    case kMapIndex:
-      return false;
+    case kMapIndex: return false;
     case kCustomIndex:
     default:
       // Arrives as null on the other side; encoding goes on.
@@ -296,9 +287,8 @@ inline bool WriteLeaf(const EncodableValue& value, Sink& sink) {
 // skips that dispatch when the serializer is known to be exactly
 // StandardCodecSerializer, where it could only land back here.
 template <bool kDirect, typename Sink>
-void WriteValueTo(const StandardCodecSerializer& serializer,
-                  const EncodableValue& value, Sink& sink,
-                  ByteStreamWriter* nested_stream) {
+void WriteValueTo(const StandardCodecSerializer& serializer, const EncodableValue& value,
+                  Sink& sink, ByteStreamWriter* nested_stream) {
   const auto write_nested = [&](const EncodableValue& nested) {
     if constexpr (kDirect) {
       if (!WriteLeaf(nested, sink)) {
@@ -324,8 +314,8 @@ void WriteValueTo(const StandardCodecSerializer& serializer,
 
 // A whole value into a vector through one writer, kept out of line so the
 // recursion starts from a small frame.
-void WriteToVector(const StandardCodecSerializer& serializer,
-                   const EncodableValue& value, std::vector<uint8_t>* target) {
+void WriteToVector(const StandardCodecSerializer& serializer, const EncodableValue& value,
+                   std::vector<uint8_t>* target) {
   VectorWriter writer(target);
   if (IsExactlyStandard(serializer)) {
     WriteValueTo<true>(serializer, value, writer, &writer);
@@ -350,9 +340,8 @@ class NestingScope {
 // count elements of size bytes each, saturated so an absurd count cannot
 // wrap into a small one.
 size_t BlockSize(size_t count, size_t size) {
-  return count <= ByteStreamReader::kRemainingUnknown / size
-             ? count * size
-             : ByteStreamReader::kRemainingUnknown;
+  return count <= ByteStreamReader::kRemainingUnknown / size ? count * size
+                                                             : ByteStreamReader::kRemainingUnknown;
 }
 
 // The read side is written once over the stream type: over
@@ -467,8 +456,8 @@ struct AppendTo {
 // ReadValueOfType; kDirect skips that dispatch when the serializer is
 // exactly StandardCodecSerializer.
 template <bool kDirect, typename Stream, typename Emit>
-auto ReadPayload(const StandardCodecSerializer& serializer, uint8_t type,
-                 Stream* stream, Emit emit) -> decltype(emit(std::monostate())) {
+auto ReadPayload(const StandardCodecSerializer& serializer, uint8_t type, Stream* stream, Emit emit)
+    -> decltype(emit(std::monostate())) {
   const auto read_nested = [&]() {
     const uint8_t nested_type = stream->ReadByte();
     if constexpr (kDirect) {
@@ -478,35 +467,21 @@ auto ReadPayload(const StandardCodecSerializer& serializer, uint8_t type,
     }
   };
   switch (static_cast<Type>(type)) {
-    case Type::kNull:
-      return emit(std::monostate());
-    case Type::kTrue:
-      return emit(true);
-    case Type::kFalse:
-      return emit(false);
-    case Type::kInt32:
-      return emit(ReadNumber<int32_t>(stream));
-    case Type::kInt64:
-      return emit(ReadNumber<int64_t>(stream));
-    case Type::kFloat64:
-      stream->SkipToAlignment(8);
-      return emit(ReadNumber<double>(stream));
+    case Type::kNull: return emit(std::monostate());
+    case Type::kTrue: return emit(true);
+    case Type::kFalse: return emit(false);
+    case Type::kInt32: return emit(ReadNumber<int32_t>(stream));
+    case Type::kInt64: return emit(ReadNumber<int64_t>(stream));
+    case Type::kFloat64: stream->SkipToAlignment(8); return emit(ReadNumber<double>(stream));
     case Type::kLargeInt:
-    case Type::kString:
-      return emit(ReadString(stream, ReadSizeFrom(stream)));
-    case Type::kUInt8List:
-      return emit(ReadBlock<uint8_t>(stream, ReadSizeFrom(stream)));
-    case Type::kInt32List:
-      return emit(ReadNumericList<int32_t>(stream, ReadSizeFrom(stream)));
-    case Type::kInt64List:
-      return emit(ReadNumericList<int64_t>(stream, ReadSizeFrom(stream)));
-    case Type::kFloat64List:
-      return emit(ReadNumericList<double>(stream, ReadSizeFrom(stream)));
-    case Type::kFloat32List:
-      return emit(ReadNumericList<float>(stream, ReadSizeFrom(stream)));
+    case Type::kString: return emit(ReadString(stream, ReadSizeFrom(stream)));
+    case Type::kUInt8List: return emit(ReadBlock<uint8_t>(stream, ReadSizeFrom(stream)));
+    case Type::kInt32List: return emit(ReadNumericList<int32_t>(stream, ReadSizeFrom(stream)));
+    case Type::kInt64List: return emit(ReadNumericList<int64_t>(stream, ReadSizeFrom(stream)));
+    case Type::kFloat64List: return emit(ReadNumericList<double>(stream, ReadSizeFrom(stream)));
+    case Type::kFloat32List: return emit(ReadNumericList<float>(stream, ReadSizeFrom(stream)));
     case Type::kList:
-    case Type::kMap:
-      break;
+    case Type::kMap: break;
     default:
       // Nothing consumed: the next read starts right after the type byte.
       std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
@@ -562,8 +537,7 @@ const StandardCodecSerializer& StandardCodecSerializer::GetInstance() {
   return instance;
 }
 
-EncodableValue StandardCodecSerializer::ReadValue(
-    ByteStreamReader* stream) const {
+EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {
   const uint8_t type = stream->ReadByte();
   return ReadValueOfType(type, stream);
 }
@@ -589,8 +563,8 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
   }
 }
 
-EncodableValue StandardCodecSerializer::ReadValueOfType(
-    uint8_t type, ByteStreamReader* stream) const {
+EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
+                                                        ByteStreamReader* stream) const {
   const bool direct = IsExactlyStandard(*this);
   if (typeid(*stream) == typeid(ByteBufferStreamReader)) {
     auto* buffer = static_cast<ByteBufferStreamReader*>(stream);
@@ -605,8 +579,7 @@ size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
   return ReadSizeFrom(stream);
 }
 
-void StandardCodecSerializer::WriteSize(size_t size,
-                                        ByteStreamWriter* stream) const {
+void StandardCodecSerializer::WriteSize(size_t size, ByteStreamWriter* stream) const {
   StreamSink sink(stream);
   WriteSizeTo(sink, size);
 }

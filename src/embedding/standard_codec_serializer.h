@@ -65,12 +65,10 @@ class StandardCodecSerializer {
   // Appends the encoding of value. Derived serializers extend the format
   // here and in ReadValueOfType: nested list elements and map entries are
   // written and read through these two virtual operations.
-  virtual void WriteValue(const EncodableValue& value,
-                          ByteStreamWriter* stream) const;
+  virtual void WriteValue(const EncodableValue& value, ByteStreamWriter* stream) const;
 
   // Reads the payload of a value whose type byte is already consumed.
-  virtual EncodableValue ReadValueOfType(uint8_t type,
-                                         ByteStreamReader* stream) const;
+  virtual EncodableValue ReadValueOfType(uint8_t type, ByteStreamReader* stream) const;
 
   // Sizes of strings and lists and counts of map entries: one byte below
   // 254, else 254 and 16 bits, else 255 and the low 32 bits.
@@ -79,4 +77,3 @@ class StandardCodecSerializer {
 };
 
 }  // namespace flutter
-

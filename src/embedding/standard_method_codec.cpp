@@ -17,8 +17,7 @@ namespace {
 // because GetInstance may be reached from any thread that opens a channel.
 struct CodecRegistry {
   std::mutex lock;
-  std::map<const StandardCodecSerializer*, std::unique_ptr<StandardMethodCodec>>
-      codecs;
+  std::map<const StandardCodecSerializer*, std::unique_ptr<StandardMethodCodec>> codecs;
 };
 
 CodecRegistry& Registry() {
@@ -41,35 +40,30 @@ const StandardMethodCodec& StandardMethodCodec::GetInstance(
   std::lock_guard<std::mutex> guard(registry.lock);
   auto found = registry.codecs.find(serializer);
   if (found == registry.codecs.end()) {
-    std::unique_ptr<StandardMethodCodec> codec(
-        new StandardMethodCodec(serializer));
+    std::unique_ptr<StandardMethodCodec> codec(new StandardMethodCodec(serializer));
     found = registry.codecs.emplace(serializer, std::move(codec)).first;
   }
   return *found->second;
 }
 
-StandardMethodCodec::StandardMethodCodec(
-    const StandardCodecSerializer* serializer)
+StandardMethodCodec::StandardMethodCodec(const StandardCodecSerializer* serializer)
     : serializer_(serializer) {}
 
 StandardMethodCodec::~StandardMethodCodec() = default;
 
-std::unique_ptr<MethodCall> StandardMethodCodec::DecodeMethodCall(
-    const uint8_t* message, size_t message_size) const {
+std::unique_ptr<MethodCall> StandardMethodCodec::DecodeMethodCall(const uint8_t* message,
+                                                                  size_t message_size) const {
   ByteBufferStreamReader reader(message, message_size);
   EncodableValue name = serializer_->ReadValue(&reader);
   std::string* method_name = std::get_if<std::string>(&name);
   if (method_name == nullptr) {
-    std::cerr << "Invalid method call; method name is not a string."
-              << std::endl;
+    std::cerr << "Invalid method call; method name is not a string." << std::endl;
     return nullptr;
   }
   // A message that ends after the name reads null arguments here. Bytes
   // after the arguments are ignored.
-  auto arguments =
-      std::make_unique<EncodableValue>(serializer_->ReadValue(&reader));
-  return std::make_unique<MethodCall>(std::move(*method_name),
-                                      std::move(arguments));
+  auto arguments = std::make_unique<EncodableValue>(serializer_->ReadValue(&reader));
+  return std::make_unique<MethodCall>(std::move(*method_name), std::move(arguments));
 }
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCall(
@@ -85,8 +79,8 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCall(
   return message;
 }
 
-std::unique_ptr<std::vector<uint8_t>>
-StandardMethodCodec::EncodeSuccessEnvelope(const EncodableValue* result) const {
+std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessEnvelope(
+    const EncodableValue* result) const {
   auto envelope = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter writer(envelope.get());
   writer.WriteByte(kSuccessEnvelope);
@@ -118,8 +112,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeErrorEnvelope(
   return envelope;
 }
 
-bool StandardMethodCodec::DecodeResponseEnvelope(const uint8_t* response,
-                                                 size_t response_size,
+bool StandardMethodCodec::DecodeResponseEnvelope(const uint8_t* response, size_t response_size,
                                                  MethodResult* result) const {
   ByteBufferStreamReader reader(response, response_size);
   // An empty response reads 0 here (reported) and goes on as a success.
@@ -139,12 +132,10 @@ bool StandardMethodCodec::DecodeResponseEnvelope(const uint8_t* response,
       const std::string& message_text =
           message.IsNull() ? kNoMessage : std::get<std::string>(message);
       const std::string& code_text = std::get<std::string>(code);
-      result->ErrorInternal(code_text, message_text,
-                            details.IsNull() ? nullptr : &details);
+      result->ErrorInternal(code_text, message_text, details.IsNull() ? nullptr : &details);
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -25,10 +25,9 @@ class StandardMethodCodec : public MethodCodec {
 
   ~StandardMethodCodec() override;
 
-  std::unique_ptr<MethodCall> DecodeMethodCall(
-      const uint8_t* message, size_t message_size) const override;
-  std::unique_ptr<std::vector<uint8_t>> EncodeMethodCall(
-      const MethodCall& call) const override;
+  std::unique_ptr<MethodCall> DecodeMethodCall(const uint8_t* message,
+                                               size_t message_size) const override;
+  std::unique_ptr<std::vector<uint8_t>> EncodeMethodCall(const MethodCall& call) const override;
   std::unique_ptr<std::vector<uint8_t>> EncodeSuccessEnvelope(
       const EncodableValue* result) const override;
   std::unique_ptr<std::vector<uint8_t>> EncodeErrorEnvelope(
@@ -47,4 +46,3 @@ class StandardMethodCodec : public MethodCodec {
 };
 
 }  // namespace flutter
-

@@ -36,14 +36,10 @@ RunModeChoice ChooseRunMode(const std::vector<std::wstring>& arguments) {
 int DispatchRunMode(const std::vector<std::wstring>& arguments) {
   const RunModeChoice choice = ChooseRunMode(arguments);
   switch (choice.mode) {
-    case RunMode::kServiceHost:
-      return RunTunnelService(choice.config_path.c_str());
-    case RunMode::kInstall:
-      return InstallAndStartTunnel(choice.config_path) ? 0 : 1;
-    case RunMode::kRemove:
-      return StopAndRemoveTunnel() ? 0 : 1;
-    case RunMode::kInteractive:
-      break;
+    case RunMode::kServiceHost: return RunTunnelService(choice.config_path.c_str());
+    case RunMode::kInstall: return InstallAndStartTunnel(choice.config_path) ? 0 : 1;
+    case RunMode::kRemove: return StopAndRemoveTunnel() ? 0 : 1;
+    case RunMode::kInteractive: break;
   }
   return RunInteractive(arguments);
 }

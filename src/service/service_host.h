@@ -32,7 +32,6 @@ struct ServiceHostCalls {
 
 // Loads tunnel.dll and runs the service through WireGuardTunnelService with
 // the configuration path. Returns 0 when the export reported success, else 1.
-[[nodiscard]] int RunTunnelService(const wchar_t* config_path,
-                                   const ServiceHostCalls& calls = {});
+[[nodiscard]] int RunTunnelService(const wchar_t* config_path, const ServiceHostCalls& calls = {});
 
 }  // namespace tarnwick

@@ -27,7 +27,9 @@ std::wstring TunnelServiceCommandLine(const std::wstring& exe_path,
 }
 
 bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& calls) {
-  const auto log = [&calls](const wchar_t* message) { DebugLog(message, calls.OutputDebugStringW); };
+  const auto log = [&calls](const wchar_t* message) {
+    DebugLog(message, calls.OutputDebugStringW);
+  };
 
   wchar_t exe_buffer[kModulePathChars] = {};
   const DWORD exe_length = calls.GetModuleFileNameW(nullptr, exe_buffer, kModulePathChars);
@@ -38,8 +40,7 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
     return false;
   }
 
-  const UniqueServiceHandle manager(
-      calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  const UniqueServiceHandle manager(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     log(L"InstallAndStartTunnel: OpenSCManagerW failed");
     return false;
@@ -75,7 +76,9 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
 }
 
 bool StopAndRemoveTunnel(const ServiceCalls& calls) {
-  const auto log = [&calls](const wchar_t* message) { DebugLog(message, calls.OutputDebugStringW); };
+  const auto log = [&calls](const wchar_t* message) {
+    DebugLog(message, calls.OutputDebugStringW);
+  };
 
   UniqueServiceHandle manager(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {

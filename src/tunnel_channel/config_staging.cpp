@@ -73,8 +73,8 @@ std::wstring WriteTunnelConfig(const std::string& config, const TunnelChannelCal
   DWORD written = 0;
   const BOOL wrote = calls.WriteFile(file.get(), config.data(), static_cast<DWORD>(config.size()),
                                      &written, nullptr);
-  const bool complete = wrote && static_cast<size_t>(written) == config.size() &&
-                        calls.FlushFileBuffers(file.get());
+  const bool complete =
+      wrote && static_cast<size_t>(written) == config.size() && calls.FlushFileBuffers(file.get());
   file.reset();
 
   if (!complete || !calls.MoveFileExW(temporary.c_str(), path.c_str(),

@@ -43,14 +43,9 @@ void StartTunnel(const EncodableValue* arguments, MethodResult& result,
   }
 
   switch (RunSelfElevated(std::wstring(kInstallSwitch) + L" " + QuoteArgument(path), calls)) {
-    case kSucceeded:
-      result.Success(EncodableValue(true));
-      return;
-    case kCancelled:
-      result.Error("CANCELLED", "Connection cancelled");
-      return;
-    case kFailed:
-      break;
+    case kSucceeded: result.Success(EncodableValue(true)); return;
+    case kCancelled: result.Error("CANCELLED", "Connection cancelled"); return;
+    case kFailed: break;
   }
   result.Error("TUNNEL_ERROR", "Could not start the VPN service");
 }
@@ -58,14 +53,9 @@ void StartTunnel(const EncodableValue* arguments, MethodResult& result,
 void StopTunnel(MethodResult& result, const TunnelChannelCalls& calls) {
   // The configuration file stays; the next start overwrites it.
   switch (RunSelfElevated(kRemoveSwitch, calls)) {
-    case kSucceeded:
-      result.Success(EncodableValue(true));
-      return;
-    case kCancelled:
-      result.Error("CANCELLED", "Disconnect cancelled");
-      return;
-    case kFailed:
-      break;
+    case kSucceeded: result.Success(EncodableValue(true)); return;
+    case kCancelled: result.Error("CANCELLED", "Disconnect cancelled"); return;
+    case kFailed: break;
   }
   result.Error("TUNNEL_ERROR", "Could not stop the VPN service");
 }

@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "embedding/flutter_view_controller.h"
 #include "embedding/engine_project.h"
+#include "embedding/flutter_view_controller.h"
 #include "windows/win32_window.h"
 
 namespace tarnwick {

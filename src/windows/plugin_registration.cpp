@@ -42,8 +42,7 @@ void RegisterPlugins(flutter::PluginRegistry* registry) {
   const Plugin plugins[] = {
       {"AppLinksPluginCApi", AppLinksPluginCApiRegisterWithRegistrar},
       {"ConnectivityPlusWindowsPlugin", ConnectivityPlusWindowsPluginRegisterWithRegistrar},
-      {"FlutterSecureStorageWindowsPlugin",
-       FlutterSecureStorageWindowsPluginRegisterWithRegistrar},
+      {"FlutterSecureStorageWindowsPlugin", FlutterSecureStorageWindowsPluginRegisterWithRegistrar},
       {"ScreenRetrieverPlugin", ScreenRetrieverPluginRegisterWithRegistrar},
       {"SystemTrayPlugin", SystemTrayPluginRegisterWithRegistrar},
       {"UrlLauncherWindows", UrlLauncherWindowsRegisterWithRegistrar},

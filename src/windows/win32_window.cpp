@@ -93,9 +93,7 @@ int ActiveWindowCount() { return g_active_window_count; }
 
 bool WindowClassRegistered() { return WindowClassRegistration::Get().registered(); }
 
-Win32Window::Win32Window(WindowCalls calls) : calls_(std::move(calls)) {
-  ++g_active_window_count;
-}
+Win32Window::Win32Window(WindowCalls calls) : calls_(std::move(calls)) { ++g_active_window_count; }
 
 Win32Window::~Win32Window() {
   --g_active_window_count;
@@ -118,8 +116,7 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin, const S
   HWND window = calls_.CreateWindowExW(
       0, window_class, title.c_str(), WS_OVERLAPPEDWINDOW, Scale(origin.x, scale_factor),
       Scale(origin.y, scale_factor), Scale(size.width, scale_factor),
-      Scale(size.height, scale_factor), nullptr, nullptr, GetModuleHandleW(nullptr),
-      this);
+      Scale(size.height, scale_factor), nullptr, nullptr, GetModuleHandleW(nullptr), this);
   if (window == nullptr) return false;
 
   UpdateTheme(window);
@@ -210,9 +207,7 @@ LRESULT Win32Window::MessageHandler(HWND window, UINT const message, WPARAM cons
       if (child_content_ != nullptr) SetFocus(child_content_);
       return 0;
 
-    case WM_DWMCOLORIZATIONCOLORCHANGED:
-      UpdateTheme(window);
-      return 0;
+    case WM_DWMCOLORIZATIONCOLORCHANGED: UpdateTheme(window); return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }
@@ -220,9 +215,9 @@ LRESULT Win32Window::MessageHandler(HWND window, UINT const message, WPARAM cons
 void Win32Window::UpdateTheme(HWND const window) {
   DWORD light_mode = 0;
   DWORD light_mode_size = sizeof(light_mode);
-  const LSTATUS result = calls_.RegGetValueW(HKEY_CURRENT_USER, kThemeKey, kLightThemeValue,
-                                             RRF_RT_REG_DWORD, nullptr, &light_mode,
-                                             &light_mode_size);
+  const LSTATUS result =
+      calls_.RegGetValueW(HKEY_CURRENT_USER, kThemeKey, kLightThemeValue, RRF_RT_REG_DWORD, nullptr,
+                          &light_mode, &light_mode_size);
   // No theme stored: the title bar keeps whatever mode it has.
   if (result != ERROR_SUCCESS) return;
   const BOOL enable_dark_mode = light_mode == 0;

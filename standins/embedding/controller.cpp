@@ -26,9 +26,9 @@ constexpr UINT kFirstFrameDelayMs = 30;
 
 HINSTANCE ThisModule() {
   HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&ThisModule), &module);
   return module;
 }
 
@@ -197,8 +197,8 @@ void Controller::DeliverNext() {
     if (program_) program_->OnReply(record);
     return;
   }
-  Transcript::Get().Write("DELIVER " + id + " channel=" + channel + " hex=" +
-                          ToHex(record->request));
+  Transcript::Get().Write("DELIVER " + id + " channel=" + channel +
+                          " hex=" + ToHex(record->request));
   FlutterDesktopMessage message{};
   // The library's own part of the record: its size and the channel name.
   const size_t struct_size = sizeof message;
@@ -293,11 +293,8 @@ void Controller::End() {
 
 LRESULT Controller::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_PAINT:
-      Paint();
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;  // painted whole in WM_PAINT
+    case WM_PAINT: Paint(); return 0;
+    case WM_ERASEBKGND: return 1;  // painted whole in WM_PAINT
     case WM_SIZE:
       // A resized view draws again; before the first frame the timer's
       // frame is still to come.
@@ -315,20 +312,13 @@ LRESULT Controller::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND:
       if (program_ && !ended_) program_->OnCommand(wparam, lparam);
       return 0;
-    case kDeliverMessage:
-      DeliverNext();
-      return 0;
-    case kFrameMessage:
-      Frame();
-      return 0;
-    case kHostReplyMessage:
-      RunHostReplies();
-      return 0;
+    case kDeliverMessage: DeliverNext(); return 0;
+    case kFrameMessage: Frame(); return 0;
+    case kHostReplyMessage: RunHostReplies(); return 0;
     case kReplyMessage:
       if (program_ && !ended_) program_->OnReply(reinterpret_cast<ResponseRecord*>(lparam));
       return 0;
-    default:
-      return DefWindowProcW(window_, message, wparam, lparam);
+    default: return DefWindowProcW(window_, message, wparam, lparam);
   }
 }
 

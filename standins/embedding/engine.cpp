@@ -7,7 +7,7 @@ namespace tarnwick::standin {
 namespace {
 
 struct SettingName {
-  const char* argument;   // with its '='
+  const char* argument;  // with its '='
   const wchar_t* variable;
   std::wstring Settings::*field;
 };
@@ -45,7 +45,8 @@ std::wstring ResolveEnginePath(const std::wstring& path) {
   if (IsAbsolute(path)) return path;
   std::wstring module(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
+    const DWORD length =
+        GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
     if (length == 0) return path;
     if (length < module.size()) {
       module.resize(length);

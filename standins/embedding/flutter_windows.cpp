@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cwchar>
 #include <cstring>
+#include <cwchar>
 #include <exception>
 #include <memory>
 #include <string>
@@ -186,12 +186,12 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
 
     const std::string e = Name('E', engine->id);
     Log().Write(CallLine(kCall) + " -> " + e + " messenger=" + Name('M', engine->messenger->id));
-    Log().Write("PROPS " + e + " hex=" +
-                ToHex(reinterpret_cast<const uint8_t*>(&record), sizeof record));
-    Log().Write("PATHS " + e + " assets=" + WideText(record.assets_path) +
-                " icu=" + WideText(record.icu_data_path) +
-                " aot=" + WideText(record.aot_library_path) + " entrypoint=" +
-                (record.entrypoint == nullptr ? "null" : QuoteBytes(record.entrypoint)));
+    Log().Write("PROPS " + e +
+                " hex=" + ToHex(reinterpret_cast<const uint8_t*>(&record), sizeof record));
+    Log().Write(
+        "PATHS " + e + " assets=" + WideText(record.assets_path) +
+        " icu=" + WideText(record.icu_data_path) + " aot=" + WideText(record.aot_library_path) +
+        " entrypoint=" + (record.entrypoint == nullptr ? "null" : QuoteBytes(record.entrypoint)));
     Log().Write("ARGS " + e + " argc=" + std::to_string(record.entrypoint_argc) +
                 " argv=" + (record.entrypoint_argv == nullptr ? "null" : "set") +
                 " option_a=" + std::to_string(record.engine_option_a) +
@@ -247,27 +247,27 @@ FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(FlutterDesktopEngine
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
     FlutterDesktopEngineRef handle, const char* plugin_name) {
   constexpr const char* kCall = "FlutterDesktopEngineGetPluginRegistrar";
-  return Guarded(kCall, FlutterDesktopPluginRegistrarRef{nullptr},
-                 [&]() -> FlutterDesktopPluginRegistrarRef {
-    Engine* engine = EngineOrFail(kCall, handle);
-    if (engine == nullptr) return nullptr;
-    if (plugin_name == nullptr) {
-      Log().Write(CallLine(kCall) + " engine=" + Name('E', engine->id) + " name=null -> null");
-      Log().Fail(0, std::string(kCall) + ": null plug-in name");
-      return nullptr;
-    }
-    Registrar* registrar;
-    {
-      World& world = World::Get();
-      std::lock_guard<std::mutex> lock(world.mutex);
-      Registrar*& slot = engine->registrars[plugin_name];
-      if (slot == nullptr) slot = world.NewRegistrar(engine, plugin_name);
-      registrar = slot;
-    }
-    Log().Write(CallLine(kCall) + " engine=" + Name('E', engine->id) +
-                " name=" + QuoteBytes(plugin_name) + " -> " + Name('R', registrar->id));
-    return reinterpret_cast<FlutterDesktopPluginRegistrarRef>(registrar);
-  });
+  return Guarded(
+      kCall, FlutterDesktopPluginRegistrarRef{nullptr}, [&]() -> FlutterDesktopPluginRegistrarRef {
+        Engine* engine = EngineOrFail(kCall, handle);
+        if (engine == nullptr) return nullptr;
+        if (plugin_name == nullptr) {
+          Log().Write(CallLine(kCall) + " engine=" + Name('E', engine->id) + " name=null -> null");
+          Log().Fail(0, std::string(kCall) + ": null plug-in name");
+          return nullptr;
+        }
+        Registrar* registrar;
+        {
+          World& world = World::Get();
+          std::lock_guard<std::mutex> lock(world.mutex);
+          Registrar*& slot = engine->registrars[plugin_name];
+          if (slot == nullptr) slot = world.NewRegistrar(engine, plugin_name);
+          registrar = slot;
+        }
+        Log().Write(CallLine(kCall) + " engine=" + Name('E', engine->id) +
+                    " name=" + QuoteBytes(plugin_name) + " -> " + Name('R', registrar->id));
+        return reinterpret_cast<FlutterDesktopPluginRegistrarRef>(registrar);
+      });
 }
 
 void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef handle) {
@@ -285,9 +285,8 @@ void FlutterDesktopEngineSetNextFrameCallback(FlutterDesktopEngineRef handle,
   GuardedVoid(kCall, [&] {
     Engine* engine = EngineOrFail(kCall, handle);
     if (engine == nullptr) return;
-    Log().Write(CallLine(kCall) + " engine=" + Name('E', engine->id) +
-                " callback=" + (callback != nullptr ? "set" : "null") +
-                " user_data=" + Address(user_data));
+    Log().Write(CallLine(kCall) + " engine=" + Name('E', engine->id) + " callback=" +
+                (callback != nullptr ? "set" : "null") + " user_data=" + Address(user_data));
     std::lock_guard<std::mutex> lock(World::Get().mutex);
     if (engine->ended) return;
     engine->next_frame = callback;
@@ -300,61 +299,62 @@ void FlutterDesktopEngineSetNextFrameCallback(FlutterDesktopEngineRef handle,
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, int height,
                                                                    FlutterDesktopEngineRef handle) {
   constexpr const char* kCall = "FlutterDesktopViewControllerCreate";
-  return Guarded(kCall, FlutterDesktopViewControllerRef{nullptr},
-                 [&]() -> FlutterDesktopViewControllerRef {
-    const std::string line = CallLine(kCall) + " width=" + std::to_string(width) +
-                             " height=" + std::to_string(height) + " engine=";
-    Engine* engine = EngineOrFail(kCall, handle);
-    if (engine == nullptr) {
-      Log().Write(line + Address(handle) + " -> null");
-      return nullptr;
-    }
-    const std::string e = Name('E', engine->id);
-    World& world = World::Get();
-    std::string fault;
-    {
-      std::lock_guard<std::mutex> lock(world.mutex);
-      if (engine->controller != nullptr) {
-        fault = "the engine already runs in " + Name('C', engine->controller->id());
-      } else if (engine->ended) {
-        fault = "the engine was destroyed";
-      }
-    }
-    if (!fault.empty()) {
-      Log().Write(line + e + " -> null");
-      Log().Fail(0, std::string(kCall) + ": " + fault);
-      return nullptr;
-    }
-    const std::wstring missing = MissingEnginePath(*engine);
-    if (!missing.empty()) {
-      // The engine stays as it was: not taken over, not started.
-      Log().Write(line + e + " -> null missing=" + QuoteBytes(NarrowFromWide(missing)));
-      return nullptr;
-    }
-    Controller* controller;
-    {
-      std::lock_guard<std::mutex> lock(world.mutex);
-      controller = world.AddController(std::make_unique<Controller>(world.NextControllerId(), engine));
-    }
-    if (!controller->Start(width, height)) {
-      Log().Write(line + e + " -> null window-error=" + std::to_string(GetLastError()));
-      Log().Fail(0, std::string(kCall) + ": cannot create the view window");
-      return nullptr;
-    }
-    {
-      std::lock_guard<std::mutex> lock(world.mutex);
-      controller->set_view(world.NewView(controller));
-      engine->controller = controller;
-    }
-    Log().Write(line + e + " -> " + Name('C', controller->id()) + " view=" +
-                Name('V', controller->view()->id) + " hwnd=" + Address(controller->window()));
-    if (!engine->settings.script.empty()) {
-      controller->SetProgram(ScriptRunner::Load(controller, engine->settings.script));
-    } else {
-      controller->SetProgram(std::make_unique<Panel>(controller, engine->settings.config));
-    }
-    return reinterpret_cast<FlutterDesktopViewControllerRef>(controller);
-  });
+  return Guarded(
+      kCall, FlutterDesktopViewControllerRef{nullptr}, [&]() -> FlutterDesktopViewControllerRef {
+        const std::string line = CallLine(kCall) + " width=" + std::to_string(width) +
+                                 " height=" + std::to_string(height) + " engine=";
+        Engine* engine = EngineOrFail(kCall, handle);
+        if (engine == nullptr) {
+          Log().Write(line + Address(handle) + " -> null");
+          return nullptr;
+        }
+        const std::string e = Name('E', engine->id);
+        World& world = World::Get();
+        std::string fault;
+        {
+          std::lock_guard<std::mutex> lock(world.mutex);
+          if (engine->controller != nullptr) {
+            fault = "the engine already runs in " + Name('C', engine->controller->id());
+          } else if (engine->ended) {
+            fault = "the engine was destroyed";
+          }
+        }
+        if (!fault.empty()) {
+          Log().Write(line + e + " -> null");
+          Log().Fail(0, std::string(kCall) + ": " + fault);
+          return nullptr;
+        }
+        const std::wstring missing = MissingEnginePath(*engine);
+        if (!missing.empty()) {
+          // The engine stays as it was: not taken over, not started.
+          Log().Write(line + e + " -> null missing=" + QuoteBytes(NarrowFromWide(missing)));
+          return nullptr;
+        }
+        Controller* controller;
+        {
+          std::lock_guard<std::mutex> lock(world.mutex);
+          controller =
+              world.AddController(std::make_unique<Controller>(world.NextControllerId(), engine));
+        }
+        if (!controller->Start(width, height)) {
+          Log().Write(line + e + " -> null window-error=" + std::to_string(GetLastError()));
+          Log().Fail(0, std::string(kCall) + ": cannot create the view window");
+          return nullptr;
+        }
+        {
+          std::lock_guard<std::mutex> lock(world.mutex);
+          controller->set_view(world.NewView(controller));
+          engine->controller = controller;
+        }
+        Log().Write(line + e + " -> " + Name('C', controller->id()) + " view=" +
+                    Name('V', controller->view()->id) + " hwnd=" + Address(controller->window()));
+        if (!engine->settings.script.empty()) {
+          controller->SetProgram(ScriptRunner::Load(controller, engine->settings.script));
+        } else {
+          controller->SetProgram(std::make_unique<Panel>(controller, engine->settings.config));
+        }
+        return reinterpret_cast<FlutterDesktopViewControllerRef>(controller);
+      });
 }
 
 void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef handle) {
@@ -393,9 +393,8 @@ void FlutterDesktopViewControllerForceRedraw(FlutterDesktopViewControllerRef han
 }
 
 bool FlutterDesktopViewControllerHandleTopLevelWindowProc(FlutterDesktopViewControllerRef handle,
-                                                          HWND window, UINT message,
-                                                          WPARAM wparam, LPARAM lparam,
-                                                          LRESULT* result) {
+                                                          HWND window, UINT message, WPARAM wparam,
+                                                          LPARAM lparam, LRESULT* result) {
   constexpr const char* kCall = "FlutterDesktopViewControllerHandleTopLevelWindowProc";
   return Guarded(kCall, false, [&] {
     Controller* controller = ControllerOrFail(kCall, handle);
@@ -552,9 +551,8 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef handle, const
       Log().Fail(0, std::string(kCall) + ": null channel name");
       return;
     }
-    Log().Write(CallLine(kCall) + " messenger=" + Name('M', messenger->id) +
-                " channel=" + QuoteBytes(channel) +
-                " callback=" + (callback != nullptr ? "set" : "null") +
+    Log().Write(CallLine(kCall) + " messenger=" + Name('M', messenger->id) + " channel=" +
+                QuoteBytes(channel) + " callback=" + (callback != nullptr ? "set" : "null") +
                 " user_data=" + Address(user_data));
     std::lock_guard<std::mutex> lock(World::Get().mutex);
     if (!messenger->available) return;  // nothing is delivered any more
@@ -597,7 +595,8 @@ void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef handle) {
     }
     const std::string m = Name('M', messenger->id);
     Log().Write(CallLine(kCall) + " messenger=" + m + " refs=" + std::to_string(refs));
-    if (refs < 0) Log().Fail(0, std::string(kCall) + ": " + m + " released more often than referenced");
+    if (refs < 0)
+      Log().Fail(0, std::string(kCall) + ": " + m + " released more often than referenced");
   });
 }
 

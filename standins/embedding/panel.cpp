@@ -32,8 +32,8 @@ constexpr LRESULT kMaxLogLines = 500;
 
 bool RandomKey(std::string* key) {
   uint8_t bytes[32];
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes,
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+  if (!BCRYPT_SUCCESS(
+          BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
     return false;
   }
   *key = Base64(bytes, sizeof bytes);
@@ -64,12 +64,16 @@ std::string SampleTunnelConfig() {
   if (!RandomKey(&private_key) || !RandomKey(&peer_key)) return {};
   // Documentation addresses only: the sample must never reach a real peer.
   return "[Interface]\n"
-         "PrivateKey = " + private_key + "\n"
+         "PrivateKey = " +
+         private_key +
+         "\n"
          "Address = 10.64.0.2/32\n"
          "DNS = 10.64.0.1\n"
          "\n"
          "[Peer]\n"
-         "PublicKey = " + peer_key + "\n"
+         "PublicKey = " +
+         peer_key +
+         "\n"
          "AllowedIPs = 0.0.0.0/0\n"
          "Endpoint = 192.0.2.10:51820\n"
          "PersistentKeepalive = 25\n";
@@ -81,10 +85,10 @@ Panel::Panel(Controller* controller, std::wstring config_path)
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE));
   HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   for (size_t i = 0; i < 4; ++i) {
-    buttons_[i] = CreateWindowExW(0, L"BUTTON", kButtons[i].label,
-                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
-                                  parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtons[i].id)),
-                                  instance, nullptr);
+    buttons_[i] = CreateWindowExW(
+        0, L"BUTTON", kButtons[i].label, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0,
+        0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtons[i].id)), instance,
+        nullptr);
     SendMessageW(buttons_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
   log_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", L"",

@@ -19,9 +19,9 @@ struct NamedMessage {
 };
 
 constexpr NamedMessage kMessages[] = {
-    {"WM_NULL", 0x0000},     {"WM_SIZE", 0x0005},       {"WM_ACTIVATE", 0x0006},
-    {"WM_CLOSE", 0x0010},    {"WM_FONTCHANGE", 0x001D}, {"WM_DWMCOLORIZATIONCOLORCHANGED", 0x0320},
-    {"WM_USER", 0x0400},     {"WM_APP", 0x8000},
+    {"WM_NULL", 0x0000},  {"WM_SIZE", 0x0005},       {"WM_ACTIVATE", 0x0006},
+    {"WM_CLOSE", 0x0010}, {"WM_FONTCHANGE", 0x001D}, {"WM_DWMCOLORIZATIONCOLORCHANGED", 0x0320},
+    {"WM_USER", 0x0400},  {"WM_APP", 0x8000},
 };
 
 // Splits off the next blank-separated word from `rest`.
@@ -32,7 +32,8 @@ std::string NextWord(std::string* rest) {
     return {};
   }
   size_t end = rest->find_first_of(" \t", start);
-  std::string word = rest->substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::string word =
+      rest->substr(start, end == std::string::npos ? std::string::npos : end - start);
   *rest = end == std::string::npos ? std::string() : rest->substr(end);
   return word;
 }
@@ -57,20 +58,34 @@ class LineParser {
     step_.source = rest_;
     const std::string keyword = NextWord(&rest_);
     bool ok = false;
-    if (keyword == "call") ok = Call();
-    else if (keyword == "send") ok = Send();
-    else if (keyword == "expect") ok = Expect();
-    else if (keyword == "wait") ok = Wait();
-    else if (keyword == "sleep") ok = Milliseconds(StepKind::kSleep);
-    else if (keyword == "timeout") ok = Milliseconds(StepKind::kTimeout);
-    else if (keyword == "post") ok = Post();
-    else if (keyword == "sendmsg") ok = SendMessage();
-    else if (keyword == "claim") ok = Claim();
-    else if (keyword == "unclaim") ok = Message(StepKind::kUnclaim) && End();
-    else if (keyword == "geometry") ok = Box(StepKind::kGeometry, 0);
-    else if (keyword == "client-size") ok = Box(StepKind::kClientSize, 2);
-    else if (keyword == "view-fills-client") ok = Simple(StepKind::kViewFillsClient);
-    else if (keyword == "close") ok = Simple(StepKind::kClose);
+    if (keyword == "call")
+      ok = Call();
+    else if (keyword == "send")
+      ok = Send();
+    else if (keyword == "expect")
+      ok = Expect();
+    else if (keyword == "wait")
+      ok = Wait();
+    else if (keyword == "sleep")
+      ok = Milliseconds(StepKind::kSleep);
+    else if (keyword == "timeout")
+      ok = Milliseconds(StepKind::kTimeout);
+    else if (keyword == "post")
+      ok = Post();
+    else if (keyword == "sendmsg")
+      ok = SendMessage();
+    else if (keyword == "claim")
+      ok = Claim();
+    else if (keyword == "unclaim")
+      ok = Message(StepKind::kUnclaim) && End();
+    else if (keyword == "geometry")
+      ok = Box(StepKind::kGeometry, 0);
+    else if (keyword == "client-size")
+      ok = Box(StepKind::kClientSize, 2);
+    else if (keyword == "view-fills-client")
+      ok = Simple(StepKind::kViewFillsClient);
+    else if (keyword == "close")
+      ok = Simple(StepKind::kClose);
     else if (keyword == "note") {
       step_.kind = StepKind::kNote;
       step_.text = rest_.substr(std::min(rest_.size(), rest_.find_first_not_of(" \t")));

@@ -22,10 +22,10 @@ enum class StepKind {
   kSendMessage,  // SendMessageW(...), optionally checking `result`
   kClaim,        // claim `message` with `result`
   kUnclaim,
-  kGeometry,     // `box`: x, y, width, height, each optional (*)
-  kClientSize,   // `box[2]`, `box[3]`
+  kGeometry,    // `box`: x, y, width, height, each optional (*)
+  kClientSize,  // `box[2]`, `box[3]`
   kViewFillsClient,
-  kNote,         // `text`
+  kNote,  // `text`
   kClose,
 };
 

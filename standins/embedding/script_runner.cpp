@@ -23,7 +23,6 @@ std::string Hex4(UINT message) {
 
 }  // namespace
 
-
 std::unique_ptr<ScriptRunner> ScriptRunner::Load(Controller* controller, const std::wstring& path) {
   std::string text;
   std::vector<Step> steps;
@@ -110,10 +109,8 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Step& step, std::string* detai
       *detail = "H" + std::to_string(last_sent_->id);
       return Outcome::kDone;
     case StepKind::kExpectAny:
-    case StepKind::kExpectBytes:
-      return ExpectReply(step, detail);
-    case StepKind::kWaitFrame:
-      return controller_->frames() > 0 ? Outcome::kDone : Outcome::kWait;
+    case StepKind::kExpectBytes: return ExpectReply(step, detail);
+    case StepKind::kWaitFrame: return controller_->frames() > 0 ? Outcome::kDone : Outcome::kWait;
     case StepKind::kWaitVisible:
       top = controller_->TopLevel();
       if (top != nullptr && IsWindowVisible(top)) return Outcome::kDone;
@@ -121,10 +118,8 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Step& step, std::string* detai
       return Outcome::kWait;
     case StepKind::kSleep:
       return static_cast<int64_t>(GetTickCount64() - started_at_) >= step.number ? Outcome::kDone
-                                                                                  : Outcome::kWait;
-    case StepKind::kTimeout:
-      wait_limit_ms_ = step.number;
-      return Outcome::kDone;
+                                                                                 : Outcome::kWait;
+    case StepKind::kTimeout: wait_limit_ms_ = step.number; return Outcome::kDone;
     case StepKind::kPost:
       if (!TopLevel(&top, detail)) return Outcome::kFailed;
       controller_->Watch(step.message);
@@ -141,8 +136,9 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Step& step, std::string* detai
                                           static_cast<LPARAM>(step.lparam));
       *detail = "result=" + std::to_string(static_cast<long long>(result));
       if (step.result && *step.result != result) {
-        *detail = Hex4(step.message) + " returned " + std::to_string(static_cast<long long>(result)) +
-                  ", expected " + std::to_string(*step.result);
+        *detail = Hex4(step.message) + " returned " +
+                  std::to_string(static_cast<long long>(result)) + ", expected " +
+                  std::to_string(*step.result);
         return Outcome::kFailed;
       }
       return Outcome::kDone;
@@ -150,18 +146,11 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Step& step, std::string* detai
     case StepKind::kClaim:
       controller_->Claim(step.message, static_cast<LRESULT>(*step.result));
       return Outcome::kDone;
-    case StepKind::kUnclaim:
-      controller_->Unclaim(step.message);
-      return Outcome::kDone;
-    case StepKind::kGeometry:
-      return CheckRect(step, false, detail);
-    case StepKind::kClientSize:
-      return CheckRect(step, true, detail);
-    case StepKind::kViewFillsClient:
-      return CheckViewFillsClient(detail);
-    case StepKind::kNote:
-      Transcript::Get().Write("NOTE " + step.text);
-      return Outcome::kDone;
+    case StepKind::kUnclaim: controller_->Unclaim(step.message); return Outcome::kDone;
+    case StepKind::kGeometry: return CheckRect(step, false, detail);
+    case StepKind::kClientSize: return CheckRect(step, true, detail);
+    case StepKind::kViewFillsClient: return CheckViewFillsClient(detail);
+    case StepKind::kNote: Transcript::Get().Write("NOTE " + step.text); return Outcome::kDone;
     case StepKind::kClose:
       if (!TopLevel(&top, detail)) return Outcome::kFailed;
       closed_ = true;
@@ -224,8 +213,9 @@ ScriptRunner::Outcome ScriptRunner::CheckViewFillsClient(std::string* detail) {
   GetWindowRect(view, &child);
   MapWindowPoints(HWND_DESKTOP, top, reinterpret_cast<POINT*>(&child), 2);
   *detail = "view " + std::to_string(child.left) + " " + std::to_string(child.top) + " " +
-            std::to_string(child.right - child.left) + " " + std::to_string(child.bottom - child.top) +
-            ", client " + std::to_string(client.right) + " " + std::to_string(client.bottom);
+            std::to_string(child.right - child.left) + " " +
+            std::to_string(child.bottom - child.top) + ", client " + std::to_string(client.right) +
+            " " + std::to_string(client.bottom);
   const bool fills = EqualRect(&client, &child) != FALSE;
   return fills ? Outcome::kDone : Outcome::kFailed;
 }

@@ -26,7 +26,8 @@ void Transcript::OpenLocked(const std::wstring& path) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    OutputDebugStringW((L"stand-in embedding: cannot write the transcript " + path + L"\n").c_str());
+    OutputDebugStringW(
+        (L"stand-in embedding: cannot write the transcript " + path + L"\n").c_str());
     state_ = State::kOff;
     pending_.clear();
     return;
@@ -44,14 +45,13 @@ void Transcript::WriteLocked(const std::string& line) {
     case State::kUndecided:
       if (pending_.size() < kMaxPendingLines) pending_.push_back(line);
       return;
-    case State::kOff:
-      return;
+    case State::kOff: return;
     case State::kOpen: {
       const std::string text = line + "\n";
       DWORD written = 0;
       // Unbuffered: a test reading the file, or a crash, sees every line.
-      WriteFile(static_cast<HANDLE>(file_), text.data(), static_cast<DWORD>(text.size()),
-                &written, nullptr);
+      WriteFile(static_cast<HANDLE>(file_), text.data(), static_cast<DWORD>(text.size()), &written,
+                nullptr);
       return;
     }
   }
@@ -114,8 +114,8 @@ std::string NarrowFromWide(const std::wstring& wide) {
 
 std::wstring WideFromNarrow(const std::string& narrow) {
   if (narrow.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()),
-                                       nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
   if (size <= 0) return {};
   std::wstring wide(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(),
@@ -134,8 +134,8 @@ std::wstring EnvironmentValue(const wchar_t* name) {
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool ok = true;
   char buffer[4096];

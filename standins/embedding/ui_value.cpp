@@ -166,9 +166,7 @@ bool DecodeNumbers(Reader& r, size_t width, UiValue* value) {
       case WireType::kInt32List:
         value->integers.push_back(static_cast<int32_t>(static_cast<uint32_t>(bits)));
         break;
-      case WireType::kInt64List:
-        value->integers.push_back(static_cast<int64_t>(bits));
-        break;
+      case WireType::kInt64List: value->integers.push_back(static_cast<int64_t>(bits)); break;
       case WireType::kFloatList: {
         float f;
         const uint32_t b32 = static_cast<uint32_t>(bits);
@@ -270,8 +268,8 @@ struct Parser {
   std::string Word() {
     SkipBlanks();
     const size_t start = pos;
-    while (pos < text.size() && (std::isalnum(static_cast<unsigned char>(text[pos])) ||
-                                 text[pos] == '_')) {
+    while (pos < text.size() &&
+           (std::isalnum(static_cast<unsigned char>(text[pos])) || text[pos] == '_')) {
       ++pos;
     }
     return text.substr(start, pos - start);
@@ -340,7 +338,8 @@ struct Parser {
           std::string digits = text.substr(pos, 2);
           char* end = nullptr;
           const long byte = std::strtol(digits.c_str(), &end, 16);
-          if (digits.size() != 2 || end != digits.c_str() + 2 || !std::isxdigit(static_cast<unsigned char>(digits[0]))) {
+          if (digits.size() != 2 || end != digits.c_str() + 2 ||
+              !std::isxdigit(static_cast<unsigned char>(digits[0]))) {
             return Fail("bad \\x escape");
           }
           out->push_back(static_cast<char>(byte));
@@ -419,9 +418,8 @@ struct Parser {
         } while (Take(','));
         if (!Take('}')) return Fail("expected , or }");
       }
-      std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-        return ValueLess(a.first, b.first);
-      });
+      std::stable_sort(entries.begin(), entries.end(),
+                       [](const auto& a, const auto& b) { return ValueLess(a.first, b.first); });
       for (size_t i = 1; i < entries.size(); ++i) {
         if (!ValueLess(entries[i - 1].first, entries[i].first)) {
           return Fail("duplicate map key " + FormatValue(entries[i].first));
@@ -441,11 +439,16 @@ struct Parser {
       v->type = word == "true" ? WireType::kTrue : WireType::kFalse;
       return true;
     }
-    if (word == "bytes") v->type = WireType::kBytes;
-    else if (word == "i32") v->type = WireType::kInt32List;
-    else if (word == "i64") v->type = WireType::kInt64List;
-    else if (word == "f64") v->type = WireType::kDoubleList;
-    else if (word == "f32") v->type = WireType::kFloatList;
+    if (word == "bytes")
+      v->type = WireType::kBytes;
+    else if (word == "i32")
+      v->type = WireType::kInt32List;
+    else if (word == "i64")
+      v->type = WireType::kInt64List;
+    else if (word == "f64")
+      v->type = WireType::kDoubleList;
+    else if (word == "f32")
+      v->type = WireType::kFloatList;
     else {
       pos = word_start;
       return Fail("expected a value");
@@ -503,9 +506,7 @@ bool ValueLess(const UiValue& a, const UiValue& b) {
   return false;
 }
 
-bool ValueEqual(const UiValue& a, const UiValue& b) {
-  return !ValueLess(a, b) && !ValueLess(b, a);
-}
+bool ValueEqual(const UiValue& a, const UiValue& b) { return !ValueLess(a, b) && !ValueLess(b, a); }
 
 void EncodeValue(const UiValue& value, std::vector<uint8_t>* out) {
   out->push_back(static_cast<uint8_t>(value.type));
@@ -662,8 +663,7 @@ std::string DescribeReply(const uint8_t* bytes, size_t size) {
         DecodeValue(bytes, size, &offset, &details) && offset == size &&
         code.type == WireType::kString &&
         (message.type == WireType::kString || message.type == WireType::kNull)) {
-      return "error " + FormatValue(code) + " " + FormatValue(message) + " " +
-             FormatValue(details);
+      return "error " + FormatValue(code) + " " + FormatValue(message) + " " + FormatValue(details);
     }
   }
   return "undecodable";

@@ -60,8 +60,7 @@ void EncodeValue(const UiValue& value, std::vector<uint8_t>* out);
 // Decodes one value at `*offset`, advancing it. Strict: truncated input,
 // unknown type bytes, declared sizes beyond the bytes left and nesting
 // deeper than kMaxNesting all fail (and leave `*offset` unspecified).
-[[nodiscard]] bool DecodeValue(const uint8_t* bytes, size_t size, size_t* offset,
-                               UiValue* value);
+[[nodiscard]] bool DecodeValue(const uint8_t* bytes, size_t size, size_t* offset, UiValue* value);
 
 // The notation. Parse reads one value starting at `*pos` (leading blanks
 // skipped) and advances past it; on failure `error` says why.

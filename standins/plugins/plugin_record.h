@@ -22,10 +22,10 @@ constexpr wchar_t kPluginLogSuffix[] = L".plugins";
 inline int FormatPluginRecord(char* buffer, size_t size, const char* export_name,
                               const char* registrar_name, const void* registrar,
                               long call) noexcept {
-  const int n = std::snprintf(
-      buffer, size, "PLUGIN %s name=\"%s\" registrar=0x%016llx call=%ld\n", export_name,
-      registrar_name, static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(registrar)),
-      call);
+  const int n =
+      std::snprintf(buffer, size, "PLUGIN %s name=\"%s\" registrar=0x%016llx call=%ld\n",
+                    export_name, registrar_name,
+                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(registrar)), call);
   return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : n;
 }
 

@@ -74,9 +74,9 @@ void AppendToPluginLog(const char* line, size_t length) {
 void Record(FlutterDesktopPluginRegistrarRef registrar) {
   const LONG call = InterlockedIncrement(&g_calls);
   char line[256];
-  const int length = tarnwick::FormatPluginRecord(
-      line, sizeof(line), TARNWICK_STRINGIFY(TARNWICK_PLUGIN_EXPORT), TARNWICK_PLUGIN_NAME,
-      registrar, call);
+  const int length =
+      tarnwick::FormatPluginRecord(line, sizeof(line), TARNWICK_STRINGIFY(TARNWICK_PLUGIN_EXPORT),
+                                   TARNWICK_PLUGIN_NAME, registrar, call);
   if (length <= 0) return;
   AppendToPluginLog(line, static_cast<size_t>(length));
 

@@ -59,10 +59,8 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, void*, void*) {
       Report(SERVICE_STOP_PENDING);
       ::SetEvent(g_service.stop_event);
       return NO_ERROR;
-    case SERVICE_CONTROL_INTERROGATE:
-      return NO_ERROR;
-    default:
-      return ERROR_CALL_NOT_IMPLEMENTED;
+    case SERVICE_CONTROL_INTERROGATE: return NO_ERROR;
+    default: return ERROR_CALL_NOT_IMPLEMENTED;
   }
 }
 

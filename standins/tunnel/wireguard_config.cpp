@@ -15,7 +15,9 @@ int Base64Value(char c) {
 }
 
 std::string_view Trim(std::string_view text) {
-  const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
+  const auto is_space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+  };
   while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
   while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
   return text;
@@ -24,7 +26,9 @@ std::string_view Trim(std::string_view text) {
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
@@ -34,8 +38,8 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 // refused, as the tunnel would (and not repeated, since a stray line may be
 // a key pasted on its own).
 constexpr std::string_view kOtherInterfaceSettings[] = {
-    "ListenPort", "DNS", "MTU", "Table", "FwMark", "SaveConfig",
-    "PreUp", "PostUp", "PreDown", "PostDown"};
+    "ListenPort", "DNS",   "MTU",    "Table",   "FwMark",
+    "SaveConfig", "PreUp", "PostUp", "PreDown", "PostDown"};
 constexpr std::string_view kOtherPeerSettings[] = {"Endpoint", "PersistentKeepalive"};
 
 template <size_t N>
@@ -99,7 +103,8 @@ WireGuardConfigCheck CheckWireGuardConfig(std::string_view text) {
       if (line.back() != ']') return Invalid(AtLine(line_number, "unterminated section header"));
       const std::string_view name = Trim(line.substr(1, line.size() - 2));
       if (EqualsIgnoreCase(name, "Interface")) {
-        if (++interface_count > 1) return Invalid(AtLine(line_number, "second [Interface] section"));
+        if (++interface_count > 1)
+          return Invalid(AtLine(line_number, "second [Interface] section"));
         section = Section::kInterface;
       } else if (EqualsIgnoreCase(name, "Peer")) {
         peers.push_back(PeerSeen{line_number});
@@ -119,7 +124,9 @@ WireGuardConfigCheck CheckWireGuardConfig(std::string_view text) {
 
     const std::string name(key);
     const auto duplicate = [&] { return Invalid(AtLine(line_number, "duplicate " + name)); };
-    const auto not_a_key = [&] { return Invalid(AtLine(line_number, name + " is not base64 of 32 bytes")); };
+    const auto not_a_key = [&] {
+      return Invalid(AtLine(line_number, name + " is not base64 of 32 bytes"));
+    };
     const auto empty = [&] { return Invalid(AtLine(line_number, name + " is empty")); };
 
     if (section == Section::kInterface) {

@@ -42,8 +42,8 @@ constexpr char kConfigText[] =
 
 std::string Narrow(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
                       nullptr, nullptr);
@@ -157,8 +157,8 @@ TEST_F(InteractiveAppTest, WindowAppearsAfterTheFirstFrameScaledToTheMonitor) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.geometry);
-    const std::string script = std::string("wait frame\nwait visible\n") + c.geometry +
-                               "\nview-fills-client\nclose\n";
+    const std::string script =
+        std::string("wait frame\nwait visible\n") + c.geometry + "\nview-fills-client\nclose\n";
     std::vector<std::pair<std::wstring, std::wstring>> environment;
     environment.emplace_back(L"TARNWICK_STANDIN_DPI", c.dpi ? c.dpi : L"");
     const AppRun run = Run(script, {}, environment);
@@ -170,8 +170,8 @@ TEST_F(InteractiveAppTest, WindowAppearsAfterTheFirstFrameScaledToTheMonitor) {
         LinesStartingWith(run.transcript, "CALL FlutterDesktopViewControllerCreate");
     ASSERT_EQ(creates.size(), 1u);
     int width = 0, height = 0;
-    ASSERT_EQ(sscanf(creates[0].c_str(), "CALL FlutterDesktopViewControllerCreate width=%d height=%d",
-                     &width, &height),
+    ASSERT_EQ(sscanf(creates[0].c_str(),
+                     "CALL FlutterDesktopViewControllerCreate width=%d height=%d", &width, &height),
               2)
         << creates[0];
     EXPECT_GE(width, c.view_width);
@@ -239,11 +239,13 @@ TEST_F(InteractiveAppTest, SevenPluginsGetTheirRegistrarsInOrderOnce) {
   const AppRun run = Run("wait frame\nclose\n");
   ExpectCleanRun(run);
 
-  const std::vector<std::string> names = {
-      "AppLinksPluginCApi",         "ConnectivityPlusWindowsPlugin",
-      "FlutterSecureStorageWindowsPlugin", "ScreenRetrieverPlugin",
-      "SystemTrayPlugin",           "UrlLauncherWindows",
-      "WindowManagerPlugin"};
+  const std::vector<std::string> names = {"AppLinksPluginCApi",
+                                          "ConnectivityPlusWindowsPlugin",
+                                          "FlutterSecureStorageWindowsPlugin",
+                                          "ScreenRetrieverPlugin",
+                                          "SystemTrayPlugin",
+                                          "UrlLauncherWindows",
+                                          "WindowManagerPlugin"};
   const std::vector<std::string> requests =
       LinesStartingWith(run.transcript, "CALL FlutterDesktopEngineGetPluginRegistrar");
   ASSERT_EQ(requests.size(), names.size());
@@ -273,26 +275,37 @@ TEST_F(InteractiveAppTest, SevenPluginsGetTheirRegistrarsInOrderOnce) {
 
 TEST_F(InteractiveAppTest, TunnelChannelAnswersByteForByte) {
   const std::string script = std::string("wait frame\n") +
-      // getStats: the map of two 64-bit -1 values, "rx_bytes" first.
-      "call " + kChannel + " getStats\n"
-      "expect hex 00 0d 02 07 08 72785f6279746573 04 ffffffffffffffff"
-      " 07 08 74785f6279746573 04 ffffffffffffffff\n"
-      // getStatus with no service: success false.
-      "call " + kChannel + " getStatus\n"
-      "expect hex 00 02\n"
-      "call " + kChannel + " nosuchMethod\n"
-      "expect empty\n"
-      "call " + kChannel + " getstatus\n"
-      "expect empty\n"
-      // Not a method call at all: the name is a number.
-      "send " + kChannel + " 03 01 00 00 00\n"
-      "expect empty\n"
-      "call " + kChannel + " startTunnel [1, 2]\n"
-      "expect error \"INVALID_ARGS\" \"Config is required\"\n"
-      // Nobody listens on another name.
-      "call com.tarnwick.vpn/other getStats\n"
-      "expect empty\n"
-      "close\n";
+                             // getStats: the map of two 64-bit -1 values, "rx_bytes" first.
+                             "call " + kChannel +
+                             " getStats\n"
+                             "expect hex 00 0d 02 07 08 72785f6279746573 04 ffffffffffffffff"
+                             " 07 08 74785f6279746573 04 ffffffffffffffff\n"
+                             // getStatus with no service: success false.
+                             "call " +
+                             kChannel +
+                             " getStatus\n"
+                             "expect hex 00 02\n"
+                             "call " +
+                             kChannel +
+                             " nosuchMethod\n"
+                             "expect empty\n"
+                             "call " +
+                             kChannel +
+                             " getstatus\n"
+                             "expect empty\n"
+                             // Not a method call at all: the name is a number.
+                             "send " +
+                             kChannel +
+                             " 03 01 00 00 00\n"
+                             "expect empty\n"
+                             "call " +
+                             kChannel +
+                             " startTunnel [1, 2]\n"
+                             "expect error \"INVALID_ARGS\" \"Config is required\"\n"
+                             // Nobody listens on another name.
+                             "call com.tarnwick.vpn/other getStats\n"
+                             "expect empty\n"
+                             "close\n";
   ASSERT_TRUE(RemoveTunnelService());
   const AppRun run = Run(script);
   ExpectCleanRun(run);
@@ -327,16 +340,24 @@ TEST_F(InteractiveAppTest, StartAndStopTunnelRunTheRealService) {
 
   const std::wstring program_data = temp_.MakeDir(L"program data");
   const std::string script = std::string("wait frame\n") +
-      "timeout 60000\n"
-      "call " + kChannel + " startTunnel {\"config\": " + ScriptString(kConfigText) + "}\n"
-      "expect hex 00 01\n"
-      "call " + kChannel + " getStatus\n"
-      "expect success true\n"
-      "call " + kChannel + " stopTunnel\n"
-      "expect success true\n"
-      "call " + kChannel + " getStatus\n"
-      "expect success false\n"
-      "close\n";
+                             "timeout 60000\n"
+                             "call " +
+                             kChannel + " startTunnel {\"config\": " + ScriptString(kConfigText) +
+                             "}\n"
+                             "expect hex 00 01\n"
+                             "call " +
+                             kChannel +
+                             " getStatus\n"
+                             "expect success true\n"
+                             "call " +
+                             kChannel +
+                             " stopTunnel\n"
+                             "expect success true\n"
+                             "call " +
+                             kChannel +
+                             " getStatus\n"
+                             "expect success false\n"
+                             "close\n";
   const AppRun run = Run(script, {}, {{L"PROGRAMDATA", program_data}});
   ExpectCleanRun(run);
 
@@ -345,9 +366,9 @@ TEST_F(InteractiveAppTest, StartAndStopTunnelRunTheRealService) {
   std::string written;
   ASSERT_TRUE(ReadFileBytes(config_path, &written));
   EXPECT_EQ(written, kConfigText);
-  EXPECT_TRUE(capture.WaitForText("[tunnel-standin] read configuration \"" +
-                                      Narrow(config_path) + "\": 1 peer",
-                                  kServiceBoundMs));
+  EXPECT_TRUE(capture.WaitForText(
+      "[tunnel-standin] read configuration \"" + Narrow(config_path) + "\": 1 peer",
+      kServiceBoundMs));
   EXPECT_TRUE(capture.WaitForText("[tunnel-standin] stopped", kServiceBoundMs));
   // Nothing went wrong in any of the three processes, except what Wine's
   // service manager cannot do.
@@ -368,8 +389,8 @@ TEST_F(InteractiveAppTest, MissingUiProgramEndsWithExitCodeOne) {
   EXPECT_EQ(SplitLines(run.output), std::vector<std::string>{"Failed to create view controller.\r"})
       << run.output;
   // No plug-in and no channel were registered for a view that never came.
-  EXPECT_TRUE(LinesStartingWith(run.transcript, "CALL FlutterDesktopEngineGetPluginRegistrar")
-                  .empty());
+  EXPECT_TRUE(
+      LinesStartingWith(run.transcript, "CALL FlutterDesktopEngineGetPluginRegistrar").empty());
   EXPECT_TRUE(run.plugin_log.empty());
 }
 
@@ -403,8 +424,8 @@ TEST_F(InteractiveAppTest, EmbeddingSeesWindowMessagesFirst) {
 TEST_F(InteractiveAppTest, ArgumentsReachTheUiAsUtf8) {
   // An empty argument, non-ASCII text, an unpaired surrogate, and a
   // "/service" with no value, which leaves the process interactive.
-  const AppRun run = Run("wait frame\nclose\n",
-                         {L"", L"caf\u00e9 \u20ac", L"bad\xd800", L"word", L"/service"});
+  const AppRun run =
+      Run("wait frame\nclose\n", {L"", L"caf\u00e9 \u20ac", L"bad\xd800", L"word", L"/service"});
   ExpectCleanRun(run);
   const std::vector<std::string> arguments = LinesStartingWith(run.transcript, "ARG E1 ");
   ASSERT_EQ(arguments.size(), 7u);

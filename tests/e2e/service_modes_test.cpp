@@ -45,7 +45,8 @@ class ServiceModesTest : public ::testing::Test {
     ASSERT_TRUE(FileExists(AppExe())) << Narrow(AppExe());
     ASSERT_TRUE(RemoveTunnelService()) << "a service from an earlier run is stuck";
     DWORD error = 0;
-    ASSERT_TRUE(capture_.Start(&error, kDebugOutputClaimMs)) << "debugger output not capturable, error " << error;
+    ASSERT_TRUE(capture_.Start(&error, kDebugOutputClaimMs))
+        << "debugger output not capturable, error " << error;
   }
 
   // Runs tarnwick.exe (of the app folder unless given) to its end.
@@ -112,7 +113,8 @@ TEST_F(ServiceModesTest, InstallRunsTheServiceAndRemoveDeletesIt) {
   const ProcessRun again = Tarnwick({L"/svc-install", temp_.Join(L"elsewhere.conf")});
   EXPECT_EQ(again.exit_code, 0u);
   const TunnelServiceInfo after_again = QueryTunnelService();
-  EXPECT_EQ(after_again.binary_path, info.binary_path) << "an existing service keeps its command line";
+  EXPECT_EQ(after_again.binary_path, info.binary_path)
+      << "an existing service keeps its command line";
   EXPECT_EQ(after_again.state, static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(after_again.process_id, info.process_id) << "the running service was not restarted";
 
@@ -131,8 +133,7 @@ TEST_F(ServiceModesTest, InstallWithAnUnusableConfigurationStartsAServiceThatSto
     std::string why;
     DWORD service_exit_code;  // the stand-in's: 1 unreadable, 2 invalid
   } cases[] = {
-      {WriteConfig(L"tarnwick.conf", kConfigWithoutPeer),
-       "\" is invalid: no [Peer] section", 2},
+      {WriteConfig(L"tarnwick.conf", kConfigWithoutPeer), "\" is invalid: no [Peer] section", 2},
       {temp_.Join(L"missing.conf"), "[tunnel-standin] cannot read configuration \"", 1},
   };
   for (const auto& c : cases) {

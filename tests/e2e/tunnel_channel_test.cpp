@@ -55,11 +55,10 @@ Bytes StartTunnelCall(const std::string& config) {
 
 const Bytes kSuccessTrue = {0x00, 0x01};
 const Bytes kSuccessFalse = {0x00, 0x02};
-const Bytes kStats = {0x00, 0x0D, 0x02,
-                      0x07, 0x08, 'r', 'x', '_', 'b', 'y', 't', 'e', 's',
-                      0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                      0x07, 0x08, 't', 'x', '_', 'b', 'y', 't', 'e', 's',
-                      0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+const Bytes kStats = {0x00, 0x0D, 0x02, 0x07, 0x08, 'r',  'x',  '_',  'b',  'y',  't',
+                      'e',  's',  0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                      0x07, 0x08, 't',  'x',  '_',  'b',  'y',  't',  'e',  's',  0x04,
+                      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
@@ -88,9 +87,8 @@ class TunnelChannelTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    ::SetEnvironmentVariableW(L"PROGRAMDATA", previous_program_data_
-                                                  ? previous_program_data_->c_str()
-                                                  : nullptr);
+    ::SetEnvironmentVariableW(L"PROGRAMDATA",
+                              previous_program_data_ ? previous_program_data_->c_str() : nullptr);
   }
 
   // Decodes the message as the channel does and returns the handler's reply.

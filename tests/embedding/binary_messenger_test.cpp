@@ -36,7 +36,8 @@ TEST(BinaryMessengerTest, RebindingReplacesTheHandlerInPlace) {
   FakeMessenger fake;
   BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
   std::vector<std::string> ran;
-  messenger.SetMessageHandler("m", [&](const uint8_t*, size_t, BinaryReply) { ran.push_back("first"); });
+  messenger.SetMessageHandler("m",
+                              [&](const uint8_t*, size_t, BinaryReply) { ran.push_back("first"); });
   void* bound_at = fake.binding("m").user_data;
   // Names on both sides of "m", and one removed again, rebalance the table
   // around the entry; its address must not change.
@@ -177,14 +178,13 @@ TEST(BinaryMessengerTest, HandlerMayUnbindItsOwnChannelWhileRunning) {
   auto captured = std::make_shared<int>(0);
   std::weak_ptr<int> watch = captured;
   bool alive_after_unbind = false;
-  messenger.SetMessageHandler(
-      "c", [&messenger, &watch, &alive_after_unbind, captured](const uint8_t*, size_t,
-                                                               BinaryReply reply) {
-        messenger.SetMessageHandler("c", nullptr);
-        // The bound handler is gone now; this call's own state must not be.
-        alive_after_unbind = !watch.expired() && captured != nullptr;
-        reply(nullptr, 0);
-      });
+  messenger.SetMessageHandler("c", [&messenger, &watch, &alive_after_unbind, captured](
+                                       const uint8_t*, size_t, BinaryReply reply) {
+    messenger.SetMessageHandler("c", nullptr);
+    // The bound handler is gone now; this call's own state must not be.
+    alive_after_unbind = !watch.expired() && captured != nullptr;
+    reply(nullptr, 0);
+  });
   captured.reset();
   fake.Deliver("c", {});
   EXPECT_TRUE(alive_after_unbind);
@@ -200,11 +200,10 @@ TEST(BinaryMessengerTest, SendWithAndWithoutReply) {
   messenger.Send("plain", payload.data(), payload.size());
   int replies = 0;
   Bytes replied;
-  messenger.Send("asking", payload.data(), payload.size(),
-                 [&](const uint8_t* data, size_t size) {
-                   ++replies;
-                   replied.assign(data, data + size);
-                 });
+  messenger.Send("asking", payload.data(), payload.size(), [&](const uint8_t* data, size_t size) {
+    ++replies;
+    replied.assign(data, data + size);
+  });
   auto sends = fake.sends();
   ASSERT_EQ(sends.size(), 2u);
   EXPECT_EQ(sends[0].channel, "plain");
@@ -282,8 +281,8 @@ TEST(BinaryMessengerTest, RepliesRacingEngineShutdownAreDeliveredOrDropped) {
   EXPECT_EQ(fake.releases(), fake.add_refs());
   EXPECT_EQ(fake.held_references(), 0);
   auto violations = fake.violations();
-  EXPECT_TRUE(violations.empty()) << violations.size() << " violations, first: "
-                                  << violations.front();
+  EXPECT_TRUE(violations.empty()) << violations.size()
+                                  << " violations, first: " << violations.front();
 }
 
 }  // namespace

@@ -49,8 +49,7 @@ TEST(ByteBufferStreamReader, PartialReadCopiesNothing) {
   tarnwick::CerrCapture err;
   uint8_t destination[4] = {9, 9, 9, 9};
   reader.ReadBytes(destination, 4);
-  EXPECT_EQ(std::vector<uint8_t>(destination, destination + 4),
-            (std::vector<uint8_t>{9, 9, 9, 9}));
+  EXPECT_EQ(std::vector<uint8_t>(destination, destination + 4), (std::vector<uint8_t>{9, 9, 9, 9}));
   EXPECT_EQ(reader.location(), 1u);
   // A count so large that location + count would wrap must still fail.
   const size_t wrapping = std::numeric_limits<size_t>::max() - reader.location() + 1;
@@ -66,8 +65,7 @@ TEST(ByteBufferStreamReader, SkipsToAlignmentFromTheStartOfTheMessage) {
     size_t expected;
   };
   const Case cases[] = {
-      {0, 8, 0}, {1, 8, 8}, {7, 8, 8}, {8, 8, 8},
-      {9, 4, 12}, {12, 4, 12}, {3, 4, 4},
+      {0, 8, 0}, {1, 8, 8}, {7, 8, 8}, {8, 8, 8}, {9, 4, 12}, {12, 4, 12}, {3, 4, 4},
   };
   const std::vector<uint8_t> bytes(16);
   for (const Case& c : cases) {
@@ -75,8 +73,7 @@ TEST(ByteBufferStreamReader, SkipsToAlignmentFromTheStartOfTheMessage) {
     std::vector<uint8_t> sink(c.start);
     reader.ReadBytes(sink.data(), c.start);
     reader.SkipToAlignment(c.alignment);
-    EXPECT_EQ(reader.location(), c.expected)
-        << c.start << " aligned to " << int{c.alignment};
+    EXPECT_EQ(reader.location(), c.expected) << c.start << " aligned to " << int{c.alignment};
   }
 }
 

@@ -25,8 +25,7 @@ TEST(EncodableValue, EachPayloadTypeSelectsItsAlternative) {
       {"small int64 stays 64-bit", EncodableValue(int64_t{1}), kInt64Index},
       {"double", EncodableValue(0.5), kDoubleIndex},
       {"std::string", EncodableValue(std::string("x")), kStringIndex},
-      {"character pointer is a string, never a bool", EncodableValue("config"),
-       kStringIndex},
+      {"character pointer is a string, never a bool", EncodableValue("config"), kStringIndex},
       {"empty character string", EncodableValue(""), kStringIndex},
       {"bytes", EncodableValue(std::vector<uint8_t>{1}), kUInt8ListIndex},
       {"int32 list", EncodableValue(std::vector<int32_t>{1}), kInt32ListIndex},
@@ -58,10 +57,8 @@ TEST(EncodableValue, OrdersByIndexThenContent) {
   const Case cases[] = {
       {"null before false", EncodableValue(), EncodableValue(false)},
       {"false before true", EncodableValue(false), EncodableValue(true)},
-      {"any int32 before any int64", EncodableValue(int32_t{5}),
-       EncodableValue(int64_t{0})},
-      {"any int64 before any double",
-       EncodableValue(std::numeric_limits<int64_t>::max()),
+      {"any int32 before any int64", EncodableValue(int32_t{5}), EncodableValue(int64_t{0})},
+      {"any int64 before any double", EncodableValue(std::numeric_limits<int64_t>::max()),
        EncodableValue(-1e300)},
       {"int32 signed", EncodableValue(int32_t{-3}), EncodableValue(int32_t{2})},
       {"int64 signed", EncodableValue(int64_t{-1}), EncodableValue(int64_t{0})},
@@ -86,16 +83,14 @@ TEST(EncodableValue, OrdersByIndexThenContent) {
        EncodableValue(std::vector<double>{kNaN, 0})},
       {"float list", EncodableValue(std::vector<float>{1.5f}),
        EncodableValue(std::vector<float>{2.5f})},
-      {"byte list before equal-looking int32 list",
-       EncodableValue(std::vector<uint8_t>{9}),
+      {"byte list before equal-looking int32 list", EncodableValue(std::vector<uint8_t>{9}),
        EncodableValue(std::vector<int32_t>{1})},
       {"empty list before empty map", EncodableValue(EncodableValueList{}),
        EncodableValue(EncodableValueMap{})},
       {"list elements by the same ordering",
        EncodableValue(EncodableValueList{EncodableValue(int64_t{9})}),
        EncodableValue(EncodableValueList{EncodableValue("a")})},
-      {"list proper prefix",
-       EncodableValue(EncodableValueList{EncodableValue(1)}),
+      {"list proper prefix", EncodableValue(EncodableValueList{EncodableValue(1)}),
        EncodableValue(EncodableValueList{EncodableValue(1), EncodableValue()})},
       {"map by key first",
        EncodableValue(EncodableValueMap{{EncodableValue("a"), EncodableValue(9)}}),
@@ -170,12 +165,9 @@ TEST(EncodableValue, MapKeysFollowTheOrdering) {
   EXPECT_EQ(std::get<std::string>(stats.begin()->first), "rx_bytes");
 
   EncodableValueMap arguments;
-  EXPECT_TRUE(arguments.insert({EncodableValue("config"), EncodableValue("first")})
-                  .second);
-  EXPECT_FALSE(arguments
-                   .insert({EncodableValue(std::string("config")),
-                            EncodableValue("second")})
-                   .second);
+  EXPECT_TRUE(arguments.insert({EncodableValue("config"), EncodableValue("first")}).second);
+  EXPECT_FALSE(
+      arguments.insert({EncodableValue(std::string("config")), EncodableValue("second")}).second);
   EXPECT_EQ(std::get<std::string>(arguments[EncodableValue("config")]), "first");
   EXPECT_EQ(arguments.size(), 1u);
 

@@ -111,9 +111,11 @@ TEST(FlutterEngineTest, RelinquishedEngineIsNotDestroyedAndStillServes) {
   EXPECT_NE(other, nullptr);
   EXPECT_NE(other, before);
 
-  const std::string e = EngineName(session.LinesStartingWith("CALL FlutterDesktopEngineCreate ")[0]);
-  EXPECT_EQ(session.LinesStartingWith("CALL FlutterDesktopEngineGetPluginRegistrar engine=" + e +
-                                      " name=\"AlphaPlugin\"")
+  const std::string e =
+      EngineName(session.LinesStartingWith("CALL FlutterDesktopEngineCreate ")[0]);
+  EXPECT_EQ(session
+                .LinesStartingWith("CALL FlutterDesktopEngineGetPluginRegistrar engine=" + e +
+                                   " name=\"AlphaPlugin\"")
                 .size(),
             2u);
   EXPECT_TRUE(session.HasLine("CALL FlutterDesktopEngineReloadSystemFonts engine=" + e));

@@ -113,7 +113,8 @@ TEST_F(FlutterViewControllerScriptTest, ClaimedWindowMessagesReturnTheirResult) 
   EXPECT_FALSE(controller_->HandleTopLevelWindowProc(window, WM_SIZE, 0, 0).has_value());
 
   const std::string c = ControllerName(session_);
-  auto calls = session_.LinesStartingWith("CALL FlutterDesktopViewControllerHandleTopLevelWindowProc controller=" + c);
+  auto calls = session_.LinesStartingWith(
+      "CALL FlutterDesktopViewControllerHandleTopLevelWindowProc controller=" + c);
   ASSERT_FALSE(calls.empty());
   EXPECT_NE(calls[0].find(" message=0x8007 wparam=1 lparam=2 -> true result=42"), std::string::npos)
       << calls[0];
@@ -158,8 +159,9 @@ TEST_F(FlutterViewControllerScriptTest, ChannelMessagesFromTheUiAreAnswered) {
   ASSERT_TRUE(ended) << session_.Text();
   controller_.reset();
 
-  EXPECT_EQ(err, "Invalid method call; method name is not a string.\n"
-                 "Unable to construct method call from message on channel test.channel\n");
+  EXPECT_EQ(err,
+            "Invalid method call; method name is not a string.\n"
+            "Unable to construct method call from message on channel test.channel\n");
   EXPECT_EQ(session_.LinesStartingWith("REPLY ").size(), 4u);
   EXPECT_TRUE(session_.HasLine("RESULT PASS"));
   EXPECT_TRUE(Failures(session_).empty()) << Failures(session_)[0];

@@ -71,23 +71,15 @@ void ResetPeakHeapBytes() { g_peak.store(g_live.load()); }
 #ifndef TARNWICK_NO_MEMORY_CAP
 void* operator new(size_t size) { return tarnwick::AllocateOrThrow(size); }
 void* operator new[](size_t size) { return tarnwick::AllocateOrThrow(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  return tarnwick::Allocate(size);
-}
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return tarnwick::Allocate(size); }
 void* operator new[](size_t size, const std::nothrow_t&) noexcept {
   return tarnwick::Allocate(size);
 }
 void operator delete(void* pointer) noexcept { tarnwick::Release(pointer); }
 void operator delete[](void* pointer) noexcept { tarnwick::Release(pointer); }
-void operator delete(void* pointer, size_t) noexcept {
-  tarnwick::Release(pointer);
-}
-void operator delete[](void* pointer, size_t) noexcept {
-  tarnwick::Release(pointer);
-}
-void operator delete(void* pointer, const std::nothrow_t&) noexcept {
-  tarnwick::Release(pointer);
-}
+void operator delete(void* pointer, size_t) noexcept { tarnwick::Release(pointer); }
+void operator delete[](void* pointer, size_t) noexcept { tarnwick::Release(pointer); }
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { tarnwick::Release(pointer); }
 void operator delete[](void* pointer, const std::nothrow_t&) noexcept {
   tarnwick::Release(pointer);
 }

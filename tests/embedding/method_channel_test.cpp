@@ -69,11 +69,10 @@ TEST_F(MethodChannelTest, UndecodableMessageGetsTheEmptyReply) {
     // The handler outlives the channel object: it keeps its own copy of the
     // name for the diagnostic.
     MethodChannel channel(&messenger_, kChannel, codec_);
-    channel.SetMethodCallHandler(
-        [&](const MethodCall&, std::unique_ptr<MethodResult> result) {
-          ++handled;
-          result->NotImplemented();
-        });
+    channel.SetMethodCallHandler([&](const MethodCall&, std::unique_ptr<MethodResult> result) {
+      ++handled;
+      result->NotImplemented();
+    });
   }
   testing::internal::CaptureStderr();
   fake_.Deliver(kChannel, {0x03, 0x01, 0x00, 0x00, 0x00});

@@ -19,8 +19,7 @@ using tarnwick::Hex;
 const std::string kDuplicate =
     "Error: Only one of Success, Error, or NotImplemented can be called, and "
     "it can be called exactly once. Ignoring duplicate result.\n";
-const std::string kLeak =
-    "Warning: Failed to respond to a message. This is a memory leak.\n";
+const std::string kLeak = "Warning: Failed to respond to a message. This is a memory leak.\n";
 
 // What reached the engine through one message's reply.
 struct Replies {
@@ -33,8 +32,7 @@ struct Replies {
   BinaryReply Callable() {
     return [this](const uint8_t* bytes, size_t size) {
       sent.push_back({bytes == nullptr,
-                      bytes ? std::vector<uint8_t>(bytes, bytes + size)
-                            : std::vector<uint8_t>()});
+                      bytes ? std::vector<uint8_t>(bytes, bytes + size) : std::vector<uint8_t>()});
       EXPECT_TRUE(bytes != nullptr || size == 0);
     };
   }
@@ -53,17 +51,15 @@ TEST(EngineMethodResult, EachAnswerSendsItsEnvelopeOnce) {
     std::string hex;
   };
   const Case cases[] = {
-      {"success with a value", [](MethodResult& r) { r.Success(EncodableValue(true)); },
-       false, "00 01"},
-      {"success without a value is not the empty reply",
-       [](MethodResult& r) { r.Success(); }, false, "00 00"},
-      {"error without details",
-       [](MethodResult& r) { r.Error("E", "m"); }, false, "01 07 01 45 07 01 6D 00"},
-      {"error with details",
-       [](MethodResult& r) { r.Error("E", "", EncodableValue(false)); }, false,
-       "01 07 01 45 00 02"},
-      {"not implemented is the empty reply",
-       [](MethodResult& r) { r.NotImplemented(); }, true, ""},
+      {"success with a value", [](MethodResult& r) { r.Success(EncodableValue(true)); }, false,
+       "00 01"},
+      {"success without a value is not the empty reply", [](MethodResult& r) { r.Success(); },
+       false, "00 00"},
+      {"error without details", [](MethodResult& r) { r.Error("E", "m"); }, false,
+       "01 07 01 45 07 01 6D 00"},
+      {"error with details", [](MethodResult& r) { r.Error("E", "", EncodableValue(false)); },
+       false, "01 07 01 45 00 02"},
+      {"not implemented is the empty reply", [](MethodResult& r) { r.NotImplemented(); }, true, ""},
   };
   for (const Case& c : cases) {
     Replies replies;
@@ -108,9 +104,8 @@ TEST(EngineMethodResult, AnsweringReleasesWhatTheReplyHolds) {
   auto held = std::make_shared<int>(0);
   std::weak_ptr<int> watch = held;
   int calls = 0;
-  EngineMethodResult result(
-      [held = std::move(held), &calls](const uint8_t*, size_t) { ++calls; },
-      &StandardMethodCodec::GetInstance());
+  EngineMethodResult result([held = std::move(held), &calls](const uint8_t*, size_t) { ++calls; },
+                            &StandardMethodCodec::GetInstance());
   EXPECT_FALSE(watch.expired());
   result.Success();
   EXPECT_TRUE(watch.expired()) << "the reply's captures outlived the answer";

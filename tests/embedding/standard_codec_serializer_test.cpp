@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "tests/embedding/cerr_capture.h"
-#include "tests/support/bytes.h"
 #include "tests/embedding/memory_cap.h"
+#include "tests/support/bytes.h"
 
 namespace flutter {
 namespace {
@@ -23,8 +23,7 @@ using tarnwick::Cat;
 using tarnwick::Equivalent;
 using tarnwick::Hex;
 
-const std::string kInvalidRead =
-    "Invalid read in StandardCodecByteStreamReader\n";
+const std::string kInvalidRead = "Invalid read in StandardCodecByteStreamReader\n";
 const std::string kTooDeep = std::string(kNestingTooDeepMessage) + "\n";
 
 std::vector<uint8_t> Encode(const EncodableValue& value) {
@@ -34,8 +33,7 @@ std::vector<uint8_t> Encode(const EncodableValue& value) {
   return out;
 }
 
-EncodableValue Decode(const std::vector<uint8_t>& bytes,
-                      size_t* end = nullptr) {
+EncodableValue Decode(const std::vector<uint8_t>& bytes, size_t* end = nullptr) {
   ByteBufferStreamReader reader(bytes.data(), bytes.size());
   EncodableValue value = StandardCodecSerializer::GetInstance().ReadValue(&reader);
   if (end != nullptr) *end = reader.location();
@@ -54,36 +52,28 @@ TEST(StandardCodecSerializer, WritesTheWireFormat) {
       {"true", EncodableValue(true), Bytes("01")},
       {"false", EncodableValue(false), Bytes("02")},
       {"int32", EncodableValue(int32_t{5}), Bytes("03 05 00 00 00")},
-      {"int64 never shortened", EncodableValue(int64_t{-1}),
-       Bytes("04 FF FF FF FF FF FF FF FF")},
+      {"int64 never shortened", EncodableValue(int64_t{-1}), Bytes("04 FF FF FF FF FF FF FF FF")},
       {"double padded from the start", EncodableValue(1.0),
        Bytes("06 00 00 00 00 00 00 00 00 00 00 00 00 00 F0 3F")},
       {"string", EncodableValue("abc"), Bytes("07 03 61 62 63")},
       {"empty string", EncodableValue(""), Bytes("07 00")},
-      {"byte list, no padding", EncodableValue(std::vector<uint8_t>{1, 2}),
-       Bytes("08 02 01 02")},
-      {"int32 list", EncodableValue(std::vector<int32_t>{1}),
-       Bytes("09 01 00 00 01 00 00 00")},
+      {"byte list, no padding", EncodableValue(std::vector<uint8_t>{1, 2}), Bytes("08 02 01 02")},
+      {"int32 list", EncodableValue(std::vector<int32_t>{1}), Bytes("09 01 00 00 01 00 00 00")},
       {"int64 list", EncodableValue(std::vector<int64_t>{2}),
        Bytes("0A 01 00 00 00 00 00 00 02 00 00 00 00 00 00 00")},
       {"double list", EncodableValue(std::vector<double>{-2.0}),
        Bytes("0B 01 00 00 00 00 00 00 00 00 00 00 00 00 00 C0")},
-      {"float list", EncodableValue(std::vector<float>{1.0f}),
-       Bytes("0E 01 00 00 00 00 80 3F")},
-      {"list", EncodableValue(EncodableValueList{EncodableValue(true),
-                                                  EncodableValue(false)}),
+      {"float list", EncodableValue(std::vector<float>{1.0f}), Bytes("0E 01 00 00 00 00 80 3F")},
+      {"list", EncodableValue(EncodableValueList{EncodableValue(true), EncodableValue(false)}),
        Bytes("0C 02 01 02")},
       {"statistics map in key order",
-       EncodableValue(EncodableValueMap{
-           {EncodableValue("tx_bytes"), EncodableValue(int64_t{-1})},
-           {EncodableValue("rx_bytes"), EncodableValue(int64_t{-1})}}),
-       Cat({Bytes("0D 02 07 08", "rx_bytes"), Bytes("04"), all_ff,
-            Bytes("07 08", "tx_bytes"), Bytes("04"), all_ff})},
+       EncodableValue(EncodableValueMap{{EncodableValue("tx_bytes"), EncodableValue(int64_t{-1})},
+                                        {EncodableValue("rx_bytes"), EncodableValue(int64_t{-1})}}),
+       Cat({Bytes("0D 02 07 08", "rx_bytes"), Bytes("04"), all_ff, Bytes("07 08", "tx_bytes"),
+            Bytes("04"), all_ff})},
       // An empty numeric list is padded exactly as the reader skips.
-      {"empty int32 list", EncodableValue(std::vector<int32_t>{}),
-       Bytes("09 00 00 00")},
-      {"empty float list", EncodableValue(std::vector<float>{}),
-       Bytes("0E 00 00 00")},
+      {"empty int32 list", EncodableValue(std::vector<int32_t>{}), Bytes("09 00 00 00")},
+      {"empty float list", EncodableValue(std::vector<float>{}), Bytes("0E 00 00 00")},
       {"empty int64 list", EncodableValue(std::vector<int64_t>{}),
        Bytes("0A 00 00 00 00 00 00 00")},
       {"empty double list", EncodableValue(std::vector<double>{}),
@@ -110,16 +100,15 @@ TEST(StandardCodecSerializer, WritesSizesInOneThreeOrFiveBytes) {
     const std::string text(c.length, 'x');
     const std::vector<uint8_t> bytes = Encode(EncodableValue(text));
     ASSERT_EQ(bytes.size(), c.header.size() + c.length) << c.length;
-    EXPECT_TRUE(std::equal(c.header.begin(), c.header.end(), bytes.begin()))
-        << c.length;
+    EXPECT_TRUE(std::equal(c.header.begin(), c.header.end(), bytes.begin())) << c.length;
     EXPECT_EQ(std::get<std::string>(Decode(bytes)), text) << c.length;
   }
 }
 
 TEST(StandardCodecSerializer, CustomValueIsWrittenAsNullWithOneLine) {
   tarnwick::CerrCapture err;
-  const auto bytes = Encode(EncodableValue(EncodableValueList{
-      EncodableValue(CustomValue(3)), EncodableValue(int32_t{1})}));
+  const auto bytes = Encode(EncodableValue(
+      EncodableValueList{EncodableValue(CustomValue(3)), EncodableValue(int32_t{1})}));
   EXPECT_EQ(Hex(bytes), Hex(Bytes("0C 02 00 03 01 00 00 00")));
   EXPECT_EQ(err.text(),
             "Unhandled custom type in StandardCodecSerializer::WriteValue. "
@@ -136,15 +125,12 @@ TEST(StandardCodecSerializer, ReadsTheWireFormat) {
   const Case cases[] = {
       {"type 5 reads as a string", Bytes("05 02 68 69"), EncodableValue("hi")},
       {"list", Bytes("0C 02 01 02"),
-       EncodableValue(EncodableValueList{EncodableValue(true),
-                                         EncodableValue(false)})},
+       EncodableValue(EncodableValueList{EncodableValue(true), EncodableValue(false)})},
       {"map", Bytes("0D 01 07 01 61 03 07 00 00 00"),
-       EncodableValue(EncodableValueMap{{EncodableValue("a"),
-                                         EncodableValue(int32_t{7})}})},
+       EncodableValue(EncodableValueMap{{EncodableValue("a"), EncodableValue(int32_t{7})}})},
       {"repeated key keeps the first value",
        Bytes("0D 02 07 01 61 03 01 00 00 00 07 01 61 03 02 00 00 00"),
-       EncodableValue(EncodableValueMap{{EncodableValue("a"),
-                                         EncodableValue(int32_t{1})}})},
+       EncodableValue(EncodableValueMap{{EncodableValue("a"), EncodableValue(int32_t{1})}})},
       {"map out of key order", Bytes("0D 02 07 01 62 00 07 01 61 01"),
        EncodableValue(EncodableValueMap{{EncodableValue("a"), EncodableValue(true)},
                                         {EncodableValue("b"), EncodableValue()}})},
@@ -174,20 +160,15 @@ TEST(StandardCodecSerializer, ReportsMalformedInputAndGoesOn) {
        "Unknown type in StandardCodecSerializer::ReadValueOfType: 15\n", 1},
       {"type 255", Bytes("FF"), EncodableValue(),
        "Unknown type in StandardCodecSerializer::ReadValueOfType: 255\n", 1},
-      {"truncated int32 reads zero", Bytes("03 01 02"),
-       EncodableValue(int32_t{0}), kInvalidRead, 1},
-      {"truncated double reads zero", Bytes("06 00 00"), EncodableValue(0.0),
-       kInvalidRead, 8},
-      {"string longer than the input", Bytes("07 05 61 62"),
-       EncodableValue(""), kInvalidRead, 2},
-      {"truncated 16-bit size", Bytes("07 FE 01"), EncodableValue(""),
-       kInvalidRead, 2},
-      {"empty numeric list ending the message skips past the end",
-       Bytes("09 00"), EncodableValue(std::vector<int32_t>{}), kInvalidRead, 4},
-      {"short element reads zero and the next goes on from there",
-       Bytes("0C 02 03 01"),
-       EncodableValue(EncodableValueList{EncodableValue(int32_t{0}),
-                                         EncodableValue(true)}),
+      {"truncated int32 reads zero", Bytes("03 01 02"), EncodableValue(int32_t{0}), kInvalidRead,
+       1},
+      {"truncated double reads zero", Bytes("06 00 00"), EncodableValue(0.0), kInvalidRead, 8},
+      {"string longer than the input", Bytes("07 05 61 62"), EncodableValue(""), kInvalidRead, 2},
+      {"truncated 16-bit size", Bytes("07 FE 01"), EncodableValue(""), kInvalidRead, 2},
+      {"empty numeric list ending the message skips past the end", Bytes("09 00"),
+       EncodableValue(std::vector<int32_t>{}), kInvalidRead, 4},
+      {"short element reads zero and the next goes on from there", Bytes("0C 02 03 01"),
+       EncodableValue(EncodableValueList{EncodableValue(int32_t{0}), EncodableValue(true)}),
        kInvalidRead, 4},
   };
   for (const Case& c : cases) {
@@ -219,34 +200,28 @@ TEST(StandardCodecSerializer, DeclaredSizesAreBoundedByTheBytesLeft) {
   const Case cases[] = {
       {"string fits", Bytes("07 02 61 62"), EncodableValue("ab"), false, 4},
       {"string one byte over", Bytes("07 03 61 62"), EncodableValue(""), true, 2},
-      {"bytes fit", Bytes("08 01 61"), EncodableValue(std::vector<uint8_t>{0x61}),
-       false, 3},
-      {"bytes one over", Bytes("08 02 61"), EncodableValue(std::vector<uint8_t>{}),
-       true, 2},
-      {"int32 list fits", Bytes("09 01 00 00 07 00 00 00"),
-       EncodableValue(std::vector<int32_t>{7}), false, 8},
+      {"bytes fit", Bytes("08 01 61"), EncodableValue(std::vector<uint8_t>{0x61}), false, 3},
+      {"bytes one over", Bytes("08 02 61"), EncodableValue(std::vector<uint8_t>{}), true, 2},
+      {"int32 list fits", Bytes("09 01 00 00 07 00 00 00"), EncodableValue(std::vector<int32_t>{7}),
+       false, 8},
       {"int32 list one element over", Bytes("09 02 00 00 07 00 00 00"),
        EncodableValue(std::vector<int32_t>{}), true, 4},
       {"list of one-byte elements fits", Bytes("0C 03 00 00 00"),
        EncodableValue(EncodableValueList(3)), false, 5},
-      {"list one element over", Bytes("0C 04 00 00 00"),
-       EncodableValue(EncodableValueList{}), true, 2},
+      {"list one element over", Bytes("0C 04 00 00 00"), EncodableValue(EncodableValueList{}), true,
+       2},
       {"map of two-byte entries fits", Bytes("0D 02 00 01 01 00"),
        EncodableValue(EncodableValueMap{{EncodableValue(), EncodableValue(true)},
                                         {EncodableValue(true), EncodableValue()}}),
        false, 6},
-      {"map one entry over", Bytes("0D 03 00 01 01 00"),
-       EncodableValue(EncodableValueMap{}), true, 2},
-      {"4 GiB string in six bytes", Bytes("07 FF FF FF FF FF"),
-       EncodableValue(""), true, 6},
+      {"map one entry over", Bytes("0D 03 00 01 01 00"), EncodableValue(EncodableValueMap{}), true,
+       2},
+      {"4 GiB string in six bytes", Bytes("07 FF FF FF FF FF"), EncodableValue(""), true, 6},
       {"4 Gi elements in six bytes", Bytes("0C FF FF FF FF FF"),
        EncodableValue(EncodableValueList{}), true, 6},
-      {"4 Gi entries", Bytes("0D FF FF FF FF FF"),
-       EncodableValue(EncodableValueMap{}), true, 6},
-      {"4 Gi doubles", Bytes("0B FF FF FF FF FF"),
-       EncodableValue(std::vector<double>{}), true, 8},
-      {"4 Gi bytes", Bytes("08 FF FF FF FF FF"),
-       EncodableValue(std::vector<uint8_t>{}), true, 6},
+      {"4 Gi entries", Bytes("0D FF FF FF FF FF"), EncodableValue(EncodableValueMap{}), true, 6},
+      {"4 Gi doubles", Bytes("0B FF FF FF FF FF"), EncodableValue(std::vector<double>{}), true, 8},
+      {"4 Gi bytes", Bytes("08 FF FF FF FF FF"), EncodableValue(std::vector<uint8_t>{}), true, 6},
   };
   for (const Case& c : cases) {
     tarnwick::CerrCapture err;
@@ -357,9 +332,9 @@ TEST(StandardCodecSerializer, ValueAfterAnEmptyNumericListReadsBack) {
       EncodableValue(std::vector<double>{}), EncodableValue(std::vector<float>{})};
   for (const EncodableValue& empty : empties) {
     for (size_t shift = 0; shift < 8; ++shift) {
-      const EncodableValue value(EncodableValueList{
-          EncodableValue(std::string(shift, 's')), empty, EncodableValue(2.5),
-          EncodableValue(int32_t{-7})});
+      const EncodableValue value(EncodableValueList{EncodableValue(std::string(shift, 's')), empty,
+                                                    EncodableValue(2.5),
+                                                    EncodableValue(int32_t{-7})});
       tarnwick::CerrCapture err;
       EXPECT_TRUE(Equivalent(Decode(Encode(value)), value))
           << "index " << empty.index() << " shift " << shift;
@@ -407,7 +382,8 @@ class ValueGenerator {
   // Mostly short, now and then across the one-byte size boundary; zero often.
   size_t Length() {
     switch (Pick(8)) {
-      case 0: case 1: return 0;
+      case 0:
+      case 1: return 0;
       case 2: return 250 + Pick(10);
       default: return Pick(6);
     }
@@ -417,7 +393,9 @@ class ValueGenerator {
   size_t ContainerLength() { return Pick(8) == 0 ? Length() : Pick(4); }
 
   double Double() {
-    static const double kSpecial[] = {0.0, -0.0, 1.0,
+    static const double kSpecial[] = {0.0,
+                                      -0.0,
+                                      1.0,
                                       std::numeric_limits<double>::infinity(),
                                       std::numeric_limits<double>::quiet_NaN(),
                                       std::numeric_limits<double>::denorm_min()};
@@ -496,9 +474,7 @@ class PlainReader : public ByteStreamReader {
   void ReadBytes(uint8_t* destination, size_t count) override {
     inner_.ReadBytes(destination, count);
   }
-  void SkipToAlignment(uint8_t alignment) override {
-    inner_.SkipToAlignment(alignment);
-  }
+  void SkipToAlignment(uint8_t alignment) override { inner_.SkipToAlignment(alignment); }
 
  private:
   ByteBufferStreamReader inner_;
@@ -521,8 +497,7 @@ TEST(StandardCodecSerializer, WorksOverStreamsWithOnlyTheBasicOperations) {
   tarnwick::CerrCapture err;
   const auto short_bytes = Bytes("07 03 61");
   PlainReader short_string(short_bytes);
-  EXPECT_EQ(std::get<std::string>(serializer.ReadValue(&short_string)),
-            std::string(3, '\0'));
+  EXPECT_EQ(std::get<std::string>(serializer.ReadValue(&short_string)), std::string(3, '\0'));
   EXPECT_EQ(err.text(), kInvalidRead);
 }
 
@@ -537,8 +512,7 @@ class PointSerializer : public StandardCodecSerializer {
  public:
   static constexpr uint8_t kPointType = 128;
 
-  void WriteValue(const EncodableValue& value,
-                  ByteStreamWriter* stream) const override {
+  void WriteValue(const EncodableValue& value, ByteStreamWriter* stream) const override {
     if (const auto* custom = std::get_if<CustomValue>(&value)) {
       if (const Point* point = custom->TryGetValue<Point>()) {
         stream->WriteByte(kPointType);
@@ -549,8 +523,7 @@ class PointSerializer : public StandardCodecSerializer {
     StandardCodecSerializer::WriteValue(value, stream);
   }
 
-  EncodableValue ReadValueOfType(uint8_t type,
-                                 ByteStreamReader* stream) const override {
+  EncodableValue ReadValueOfType(uint8_t type, ByteStreamReader* stream) const override {
     if (type != kPointType) return StandardCodecSerializer::ReadValueOfType(type, stream);
     Point point{};
     stream->ReadBytes(reinterpret_cast<uint8_t*>(&point), sizeof(point));
@@ -562,8 +535,8 @@ TEST(StandardCodecSerializer, NestedValuesGoThroughTheVirtualOperations) {
   const PointSerializer serializer;
   const EncodableValue value(EncodableValueList{
       EncodableValue(CustomValue(Point{1, 2})),
-      EncodableValue(EncodableValueMap{
-          {EncodableValue("p"), EncodableValue(CustomValue(Point{-3, 4}))}})});
+      EncodableValue(
+          EncodableValueMap{{EncodableValue("p"), EncodableValue(CustomValue(Point{-3, 4}))}})});
   std::vector<uint8_t> bytes;
   ByteBufferStreamWriter writer(&bytes);
   tarnwick::CerrCapture err;
@@ -577,8 +550,7 @@ TEST(StandardCodecSerializer, NestedValuesGoThroughTheVirtualOperations) {
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->y, 2);
   const auto& map = std::get<EncodableValueMap>(list[1]);
-  const Point* second =
-      std::get<CustomValue>(map.at(EncodableValue("p"))).TryGetValue<Point>();
+  const Point* second = std::get<CustomValue>(map.at(EncodableValue("p"))).TryGetValue<Point>();
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->x, -3);
 }

@@ -20,8 +20,7 @@ using tarnwick::Cat;
 using tarnwick::Equivalent;
 using tarnwick::Hex;
 
-const std::string kInvalidRead =
-    "Invalid read in StandardCodecByteStreamReader\n";
+const std::string kInvalidRead = "Invalid read in StandardCodecByteStreamReader\n";
 
 const StandardMethodCodec& Codec() { return StandardMethodCodec::GetInstance(); }
 
@@ -36,13 +35,11 @@ TEST(StandardMethodCodec, EncodesSuccessEnvelopes) {
 }
 
 TEST(StandardMethodCodec, EncodesErrorEnvelopes) {
-  EXPECT_EQ(Hex(*Codec().EncodeErrorEnvelope("CANCELLED", "Connection cancelled",
-                                             nullptr)),
-            Hex(Cat({Bytes("01 07 09", "CANCELLED"),
-                     Bytes("07 14", "Connection cancelled"), Bytes("00")})));
+  EXPECT_EQ(Hex(*Codec().EncodeErrorEnvelope("CANCELLED", "Connection cancelled", nullptr)),
+            Hex(Cat({Bytes("01 07 09", "CANCELLED"), Bytes("07 14", "Connection cancelled"),
+                     Bytes("00")})));
   // An empty message is left out as null, not sent as an empty string.
-  EXPECT_EQ(Hex(*Codec().EncodeErrorEnvelope("E", "", nullptr)),
-            "01 07 01 45 00 00");
+  EXPECT_EQ(Hex(*Codec().EncodeErrorEnvelope("E", "", nullptr)), "01 07 01 45 00 00");
   const EncodableValue details(int32_t{3});
   EXPECT_EQ(Hex(*Codec().EncodeErrorEnvelope("E", "m", &details)),
             "01 07 01 45 07 01 6D 03 03 00 00 00");
@@ -50,11 +47,10 @@ TEST(StandardMethodCodec, EncodesErrorEnvelopes) {
 
 TEST(StandardMethodCodec, EncodesAndDecodesMethodCalls) {
   EncodableValueMap arguments{{EncodableValue("config"), EncodableValue("abc")}};
-  const MethodCall call("startTunnel",
-                        std::make_unique<EncodableValue>(arguments));
+  const MethodCall call("startTunnel", std::make_unique<EncodableValue>(arguments));
   const auto bytes = Codec().EncodeMethodCall(call);
-  const auto expected = Cat({Bytes("07 0B", "startTunnel"),
-                             Bytes("0D 01 07 06", "config"), Bytes("07 03", "abc")});
+  const auto expected =
+      Cat({Bytes("07 0B", "startTunnel"), Bytes("0D 01 07 06", "config"), Bytes("07 03", "abc")});
   EXPECT_EQ(Hex(*bytes), Hex(expected));
 
   tarnwick::CerrCapture err;
@@ -66,7 +62,8 @@ TEST(StandardMethodCodec, EncodesAndDecodesMethodCalls) {
   EXPECT_EQ(err.text(), "");
 
   const MethodCall bare("getStats", nullptr);
-  EXPECT_EQ(Hex(*Codec().EncodeMethodCall(bare)), Hex(Cat({Bytes("07 08", "getStats"), Bytes("00")})));
+  EXPECT_EQ(Hex(*Codec().EncodeMethodCall(bare)),
+            Hex(Cat({Bytes("07 08", "getStats"), Bytes("00")})));
 }
 
 TEST(StandardMethodCodec, DecodesCallsFromTheWire) {
@@ -79,11 +76,10 @@ TEST(StandardMethodCodec, DecodesCallsFromTheWire) {
   };
   const std::string kNotAName = "Invalid method call; method name is not a string.\n";
   const Case cases[] = {
-      {"name only: null arguments", Bytes("07 09", "getStatus"), "getStatus",
-       EncodableValue(), kInvalidRead},
+      {"name only: null arguments", Bytes("07 09", "getStatus"), "getStatus", EncodableValue(),
+       kInvalidRead},
       {"trailing bytes ignored", Bytes("07 01 61 01 FF FF"), "a", EncodableValue(true), ""},
-      {"name not a string", Bytes("03 01 00 00 00"), std::nullopt, EncodableValue(),
-       kNotAName},
+      {"name not a string", Bytes("03 01 00 00 00"), std::nullopt, EncodableValue(), kNotAName},
       {"empty message", {}, std::nullopt, EncodableValue(), kInvalidRead + kNotAName},
   };
   for (const Case& c : cases) {
@@ -136,13 +132,25 @@ TEST(StandardMethodCodec, DecodesResponseEnvelopes) {
   const Case cases[] = {
       {"success without value", Bytes("00 00"), true, {"success()"}, std::nullopt, ""},
       {"success with true", Bytes("00 01"), true, {"success(value)"}, EncodableValue(true), ""},
-      {"empty response is a success", {}, true, {"success()"}, std::nullopt,
+      {"empty response is a success",
+       {},
+       true,
+       {"success()"},
+       std::nullopt,
        kInvalidRead + kInvalidRead},
       {"unknown envelope", Bytes("02 00"), false, {}, std::nullopt, ""},
-      {"error without message or details", Bytes("01 07 01 45 00 00"), true, {"error()"},
-       std::nullopt, ""},
-      {"error with details of any kind", Bytes("01 07 01 45 07 01 6D 0C 00"), true,
-       {"error(details)"}, EncodableValue(EncodableValueList{}), ""},
+      {"error without message or details",
+       Bytes("01 07 01 45 00 00"),
+       true,
+       {"error()"},
+       std::nullopt,
+       ""},
+      {"error with details of any kind",
+       Bytes("01 07 01 45 07 01 6D 0C 00"),
+       true,
+       {"error(details)"},
+       EncodableValue(EncodableValueList{}),
+       ""},
   };
   for (const Case& c : cases) {
     RecordingResult result;
@@ -167,9 +175,9 @@ TEST(StandardMethodCodec, DecodesResponseEnvelopes) {
 
 TEST(StandardMethodCodec, MalformedErrorEnvelopeThrowsBeforeAnswering) {
   const std::vector<uint8_t> cases[] = {
-      Bytes("01 03 01 00 00 00 00 00"),      // code is an int32
-      Bytes("01 07 01 45 01 00"),            // message is a bool
-      Bytes("01"),                           // code missing: null
+      Bytes("01 03 01 00 00 00 00 00"),  // code is an int32
+      Bytes("01 07 01 45 01 00"),        // message is a bool
+      Bytes("01"),                       // code missing: null
   };
   for (const auto& bytes : cases) {
     RecordingResult result;
@@ -185,8 +193,7 @@ class OtherSerializer : public StandardCodecSerializer {};
 
 TEST(StandardMethodCodec, OneCodecPerSerializer) {
   const auto& serializer = StandardCodecSerializer::GetInstance();
-  EXPECT_EQ(&StandardMethodCodec::GetInstance(nullptr),
-            &StandardMethodCodec::GetInstance(nullptr));
+  EXPECT_EQ(&StandardMethodCodec::GetInstance(nullptr), &StandardMethodCodec::GetInstance(nullptr));
   EXPECT_EQ(&StandardMethodCodec::GetInstance(nullptr),
             &StandardMethodCodec::GetInstance(&serializer));
 

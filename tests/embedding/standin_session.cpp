@@ -61,7 +61,8 @@ std::vector<std::string> StandinSession::Transcript() const {
   std::string text;
   char buffer[4096];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+    text.append(buffer, read);
   CloseHandle(file);
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);

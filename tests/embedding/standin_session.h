@@ -39,4 +39,3 @@ class StandinSession {
 };
 
 }  // namespace tarnwick
-

@@ -20,16 +20,16 @@
 
 namespace {
 
+using tarnwick::standin::DecodeValue;
+using tarnwick::standin::EncodeSuccessEnvelope;
+using tarnwick::standin::UiValue;
+using tarnwick::standin::WireType;
 using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using tarnwick::standin::DecodeValue;
-using tarnwick::standin::EncodeSuccessEnvelope;
-using tarnwick::standin::UiValue;
-using tarnwick::standin::WireType;
 
 constexpr char kTunnel[] = "com.tarnwick.vpn/tunnel";
 
@@ -121,8 +121,8 @@ class TestHost {
     window_class.hInstance = GetModuleHandleW(nullptr);
     window_class.lpszClassName = L"StandinTestHost";
     RegisterClassW(&window_class);  // fails harmlessly when already registered
-    window_ = CreateWindowExW(0, L"StandinTestHost", L"test host", WS_OVERLAPPEDWINDOW, 40, 50,
-                              500, 400, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    window_ = CreateWindowExW(0, L"StandinTestHost", L"test host", WS_OVERLAPPEDWINDOW, 40, 50, 500,
+                              400, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     ASSERT_NE(window_, nullptr);
     engine_ = FlutterDesktopEngineCreate(&properties_.record);
     ASSERT_NE(engine_, nullptr);
@@ -136,13 +136,12 @@ class TestHost {
     SetParent(view, window_);
     MoveWindow(view, 0, 0, client.right, client.bottom, TRUE);
     FlutterDesktopEngineSetNextFrameCallback(
-        engine_, [](void* self) { ShowWindow(static_cast<TestHost*>(self)->window_, SW_SHOWNORMAL); },
-        this);
+        engine_,
+        [](void* self) { ShowWindow(static_cast<TestHost*>(self)->window_, SW_SHOWNORMAL); }, this);
     FlutterDesktopViewControllerForceRedraw(controller_);
     // The script closes the window; a stuck one ends the loop here instead.
-    const UINT_PTR guard = SetTimer(nullptr, 0, 60000, [](HWND, UINT, UINT_PTR, DWORD) {
-      PostQuitMessage(2);
-    });
+    const UINT_PTR guard =
+        SetTimer(nullptr, 0, 60000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(2); });
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
       TranslateMessage(&message);
@@ -174,17 +173,13 @@ class TestHost {
     std::vector<uint8_t> reply;
     if (method == "ping") reply = EncodeSuccessEnvelope(UiValue::String("pong"));
     switch (self->answering_) {
-      case Answering::kNever:
-        return;
-      case Answering::kOutsideLock:
-        Answer(messenger, handle, reply, false);
-        return;
+      case Answering::kNever: return;
+      case Answering::kOutsideLock: Answer(messenger, handle, reply, false); return;
       case Answering::kTwice:
         Answer(messenger, handle, reply);
         Answer(messenger, handle, reply);
         return;
-      case Answering::kNormally:
-        break;
+      case Answering::kNormally: break;
     }
     if (method != "later") {
       Answer(messenger, handle, reply);
@@ -276,10 +271,12 @@ TEST(FlutterWindowsTest, ScriptRunsEndToEndAgainstAnAnsweringHost) {
   EXPECT_THAT(lines, Contains("SCRIPT END"));
   EXPECT_EQ(LinesStartingWith(lines, "OK ").size(), 17u);
   EXPECT_EQ(LinesStartingWith(lines, "CALLBACK next-frame").size(), 1u);
-  EXPECT_THAT(lines, Contains(HasSubstr(
-                         "channel=\"com.tarnwick.vpn/tunnel\" hex=070470696e67")));  // "ping"
+  EXPECT_THAT(
+      lines,
+      Contains(HasSubstr("channel=\"com.tarnwick.vpn/tunnel\" hex=070470696e67")));  // "ping"
   EXPECT_THAT(lines, Contains(AllOf(StartsWith("REPLY "), HasSubstr("value=success \"pong\""))));
-  EXPECT_THAT(lines, Contains(AllOf(StartsWith("REPLY "), HasSubstr("hex=0001 value=success true"))));
+  EXPECT_THAT(lines,
+              Contains(AllOf(StartsWith("REPLY "), HasSubstr("hex=0001 value=success true"))));
   EXPECT_THAT(lines, Contains(AllOf(StartsWith("NOHANDLER "), HasSubstr("\"no.such/channel\""))));
   EXPECT_THAT(lines, Contains(AllOf(HasSubstr("HandleTopLevelWindowProc"),
                                     HasSubstr("message=0x8005"), HasSubstr("-> true result=42"))));
@@ -320,16 +317,26 @@ TEST(FlutterWindowsTest, FailuresAreReportedNeverPassedSilently) {
   };
   const std::string ping = "wait frame\ncall com.tarnwick.vpn/tunnel ping\n";
   const std::vector<Case> cases = {
-      {"wrong reply", ping + "expect success \"ping\"\nexpect empty\n", Answering::kNormally,
+      {"wrong reply",
+       ping + "expect success \"ping\"\nexpect empty\n",
+       Answering::kNormally,
        {"FAIL 3 reply to H", "FAIL 4 reply to H"}},
-      {"no reply", ping + "timeout 300\nexpect any\n", Answering::kNever,
+      {"no reply",
+       ping + "timeout 300\nexpect any\n",
+       Answering::kNever,
        {"FAIL 4 timed out after 300 ms: no reply to H"}},
       {"answered twice", ping + "expect any\n", Answering::kTwice, {"answered twice"}},
-      {"answered outside the lock", ping + "expect any\n", Answering::kOutsideLock,
+      {"answered outside the lock",
+       ping + "expect any\n",
+       Answering::kOutsideLock,
        {"answered outside the messenger lock"}},
-      {"unparsable script", "wait frame\nfrobnicate now\n", Answering::kNormally,
+      {"unparsable script",
+       "wait frame\nfrobnicate now\n",
+       Answering::kNormally,
        {"FAIL 0 script line 2: unknown step 'frobnicate'"}},
-      {"expect before any send", "expect any\n", Answering::kNormally,
+      {"expect before any send",
+       "expect any\n",
+       Answering::kNormally,
        {"FAIL 1 nothing was sent before this expect"}},
   };
   for (const Case& c : cases) {
@@ -385,8 +392,7 @@ TEST(FlutterWindowsTest, ViewControllerNeedsTheEngineFilesAndLeavesTheEngineOnFa
   EXPECT_THAT(lines, Contains(AllOf(HasSubstr("-> null missing="),
                                     HasSubstr("missing\\\\flutter_assets\""))));
   EXPECT_THAT(lines, Contains(AllOf(HasSubstr("-> null missing="), HasSubstr("\\\\app.so\""))));
-  EXPECT_THAT(LinesStartingWith(lines, "FAIL"),
-              ElementsAre(HasSubstr("the engine is run by")));
+  EXPECT_THAT(LinesStartingWith(lines, "FAIL"), ElementsAre(HasSubstr("the engine is run by")));
   DeleteFileW((folder + L"\\app.so").c_str());
   DeleteFileW((folder + L"\\icudtl.dat").c_str());
   RemoveDirectoryW((folder + L"\\flutter_assets").c_str());

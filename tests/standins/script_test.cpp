@@ -44,7 +44,13 @@ TEST(ScriptTest, ParsesEveryStepSkippingCommentsAndBlankLines) {
   EXPECT_EQ(steps[0].kind, StepKind::kSend);
   EXPECT_EQ(steps[0].channel, "com.tarnwick.vpn/tunnel");
   EXPECT_EQ(ToHex(steps[0].bytes),
-            "070b" "737461727454756e6e656c" "0d01" "0706" "636f6e666967" "0703" "612062");
+            "070b"
+            "737461727454756e6e656c"
+            "0d01"
+            "0706"
+            "636f6e666967"
+            "0703"
+            "612062");
   EXPECT_EQ(ToHex(steps[1].bytes), "070161");
   EXPECT_TRUE(steps[2].bytes.empty());
   EXPECT_EQ(steps[3].kind, StepKind::kExpectAny);

@@ -37,18 +37,36 @@ TEST(UiValueTest, EncodesAsTheStandardCodec) {
       {"1.0", "0600000000000000000000000000f03f"},
       {"\"abc\"", "0703616263"},
       {"\"\"", "0700"},
-      {"\"\\x00\\\"\"", "0702" "0022"},
+      {"\"\\x00\\\"\"",
+       "0702"
+       "0022"},
       {"bytes[1, 255]", "080201ff"},
-      {"i32[1]", "09010000" "01000000"},
+      {"i32[1]",
+       "09010000"
+       "01000000"},
       {"i64[]", "0a00"},
-      {"f64[0.5]", "0b01000000000000" "000000000000e03f"},
-      {"f32[1]", "0e010000" "0000803f"},
+      {"f64[0.5]",
+       "0b01000000000000"
+       "000000000000e03f"},
+      {"f32[1]",
+       "0e010000"
+       "0000803f"},
       {"[true, false]", "0c020102"},
       // Keys in the host's order: by alternative, then by content.
       {"{\"tx_bytes\": -1L, \"rx_bytes\": -1L}",
-       "0d02" "0708" "72785f6279746573" "04ffffffffffffffff"
-       "0708" "74785f6279746573" "04ffffffffffffffff"},
-      {"{\"a\": 1, 2: null, true: null}", "0d03" "0100" "030200000000" "070161" "0301000000"},
+       "0d02"
+       "0708"
+       "72785f6279746573"
+       "04ffffffffffffffff"
+       "0708"
+       "74785f6279746573"
+       "04ffffffffffffffff"},
+      {"{\"a\": 1, 2: null, true: null}",
+       "0d03"
+       "0100"
+       "030200000000"
+       "070161"
+       "0301000000"},
   };
   for (const auto& c : cases) EXPECT_EQ(EncodedHex(c.notation), c.hex) << c.notation;
   std::vector<uint8_t> long_string;
@@ -63,16 +81,23 @@ TEST(UiValueTest, EnvelopesMatchTheHostsFraming) {
   EXPECT_EQ(ToHex(EncodeSuccessEnvelope(Parse("1.5"))).size(), 32u);
   EXPECT_EQ(ToHex(EncodeErrorEnvelope("E", "", UiValue::Null())), "010701450000");
   EXPECT_EQ(ToHex(EncodeErrorEnvelope("CANCELLED", "Connection cancelled", UiValue::Null())),
-            "01" "0709" "43414e43454c4c4544" "0714" + ToHex(std::vector<uint8_t>(
-                "Connection cancelled", "Connection cancelled" + 20)) + "00");
+            "01"
+            "0709"
+            "43414e43454c4c4544"
+            "0714" +
+                ToHex(std::vector<uint8_t>("Connection cancelled", "Connection cancelled" + 20)) +
+                "00");
   EXPECT_EQ(ToHex(EncodeMethodCall("getStatus", UiValue::Null())),
-            "0709" "676574537461747573" "00");
+            "0709"
+            "676574537461747573"
+            "00");
 }
 
 TEST(UiValueTest, RoundTripsThroughDecodeAndFormat) {
   for (const char* notation :
-       {"null", "[1, -2L, 0.25, \"a\\x01\", bytes[0, 7], i32[-5, 6], i64[7], f64[1.5, -2.0], "
-                "f32[0.5], {\"k\": [true, {}]}, []]"}) {
+       {"null",
+        "[1, -2L, 0.25, \"a\\x01\", bytes[0, 7], i32[-5, 6], i64[7], f64[1.5, -2.0], "
+        "f32[0.5], {\"k\": [true, {}]}, []]"}) {
     const UiValue value = Parse(notation);
     std::vector<uint8_t> bytes;
     EncodeValue(value, &bytes);
@@ -95,9 +120,16 @@ TEST(UiValueTest, DecoderRejectsHostileInput) {
       {"unknown type", "0f"},
       {"truncated int", "030100"},
       {"string longer than the buffer", "0705616263"},
-      {"huge declared list", "0cff" "ffffff7f"},
-      {"map missing its value", "0d01" "0701" "61"},
-      {"double without its padding", "06" "000000000000f03f"},
+      {"huge declared list",
+       "0cff"
+       "ffffff7f"},
+      {"map missing its value",
+       "0d01"
+       "0701"
+       "61"},
+      {"double without its padding",
+       "06"
+       "000000000000f03f"},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> bytes;
@@ -126,11 +158,23 @@ TEST(UiValueTest, DescribesReplies) {
       {"", "empty"},
       {"0001", "success true"},
       {"0007026f6b", "success \"ok\""},
-      {"01" "070145" "00" "00", "error \"E\" null null"},
-      {"01" "070145" "070178" "0305000000", "error \"E\" \"x\" 5"},
+      {"01"
+       "070145"
+       "00"
+       "00",
+       "error \"E\" null null"},
+      {"01"
+       "070145"
+       "070178"
+       "0305000000",
+       "error \"E\" \"x\" 5"},
       {"02", "undecodable"},
-      {"0001ff", "undecodable"},          // trailing garbage
-      {"01" "0305000000" "00" "00", "undecodable"},  // code not a string
+      {"0001ff", "undecodable"},  // trailing garbage
+      {"01"
+       "0305000000"
+       "00"
+       "00",
+       "undecodable"},  // code not a string
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> bytes;
@@ -140,9 +184,9 @@ TEST(UiValueTest, DescribesReplies) {
 }
 
 TEST(UiValueTest, NotationErrorsSayWhere) {
-  for (const char* bad : {"", "nul", "[1,", "{1 2}", "\"open", "\"\\q\"", "\"\\x4\"",
-                          "bytes[256]", "i32[3000000000]", "i64[1.5]", "{\"a\": 1, \"a\": 2}",
-                          "99999999999999999999", "1e"}) {
+  for (const char* bad :
+       {"", "nul", "[1,", "{1 2}", "\"open", "\"\\q\"", "\"\\x4\"", "bytes[256]", "i32[3000000000]",
+        "i64[1.5]", "{\"a\": 1, \"a\": 2}", "99999999999999999999", "1e"}) {
     size_t pos = 0;
     UiValue value;
     std::string error;

@@ -21,7 +21,7 @@ TEST(WireGuardConfigTest, KeysAreCanonicalBase64OfThirtyTwoBytes) {
   } cases[] = {
       {kPrivate, true},
       {std::string(43, 'A') + "=", true},
-      {std::string(42, '/') + "8=", true},  // '8' is 60: low bits clear
+      {std::string(42, '/') + "8=", true},   // '8' is 60: low bits clear
       {std::string(42, '/') + "9=", false},  // 61: leftover bits set, not canonical
       {std::string(43, 'A'), false},
       {std::string(44, 'A'), false},
@@ -46,11 +46,15 @@ TEST(WireGuardConfigTest, AcceptsConfigurationsAsWrittenByHand) {
       // CRLF, byte-order mark, comments, blank lines, case and spacing.
       {"\xEF\xBB\xBF# tunnel\r\n\r\n[interface]\r\n  privatekey=" + pk +
            "  # mine\r\naddress = 10.0.0.2/32, fd00::2/128\r\nDNS = 1.1.1.1\r\n\r\n[ PEER ]\r\n"
-           "PublicKey = " + pub + "\r\nPresharedKey = " + pk + "\r\nAllowedIPs = ::/0\r\n"
+           "PublicKey = " +
+           pub + "\r\nPresharedKey = " + pk +
+           "\r\nAllowedIPs = ::/0\r\n"
            "Endpoint = [2001:db8::1]:51820\r\nPersistentKeepalive = 25",
        1},
-      {"[Peer]\nPublicKey = " + pub + "\nAllowedIPs = 10.0.0.0/8\n[Interface]\nAddress = 10.0.0.2/32\n"
-           "PrivateKey = " + pk + "\n[Peer]\nAllowedIPs = 10.1.0.0/16\nPublicKey = " + pub + "\n",
+      {"[Peer]\nPublicKey = " + pub +
+           "\nAllowedIPs = 10.0.0.0/8\n[Interface]\nAddress = 10.0.0.2/32\n"
+           "PrivateKey = " +
+           pk + "\n[Peer]\nAllowedIPs = 10.1.0.0/16\nPublicKey = " + pub + "\n",
        2},
   };
   for (const auto& c : cases) {
@@ -85,7 +89,8 @@ TEST(WireGuardConfigTest, RejectsWhatTheTunnelCouldNotRunAndSaysWhereWithoutTheK
        "line 2: PrivateKey is not base64 of 32 bytes"},
       {iface + "[Peer]\nPublicKey = " + pub + "x\nAllowedIPs = 0.0.0.0/0\n",
        "line 5: PublicKey is not base64 of 32 bytes"},
-      {iface + peer + "PresharedKey = " + bad_key + "\n", "line 7: PresharedKey is not base64 of 32 bytes"},
+      {iface + peer + "PresharedKey = " + bad_key + "\n",
+       "line 7: PresharedKey is not base64 of 32 bytes"},
       {iface + "PrivateKey = " + pk + "\n" + peer, "line 4: duplicate PrivateKey"},
       {iface + peer + "PublicKey = " + pub + "\n", "line 7: duplicate PublicKey"},
       {iface + iface + peer, "line 4: second [Interface] section"},
@@ -96,7 +101,8 @@ TEST(WireGuardConfigTest, RejectsWhatTheTunnelCouldNotRunAndSaysWhereWithoutTheK
       {iface + peer + pk + "\n", "line 7: unknown setting"},
       {iface + "Endpoint = 192.0.2.1:1\n" + peer, "line 4: unknown setting"},
       {iface + peer + "just words\n", "line 7: not a setting"},
-      {"[Interface]\nPrivateKey = " + pk + "\nAddress =   # none\n" + peer, "line 3: Address is empty"},
+      {"[Interface]\nPrivateKey = " + pk + "\nAddress =   # none\n" + peer,
+       "line 3: Address is empty"},
       {iface + "[Peer]\nPublicKey = " + pub + "\nAllowedIPs =\n", "line 6: AllowedIPs is empty"},
   };
   for (const auto& c : cases) {

@@ -52,10 +52,8 @@ inline std::string Hex(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
-inline bool Equivalent(const flutter::EncodableValue& a,
-                       const flutter::EncodableValue& b) {
+inline bool Equivalent(const flutter::EncodableValue& a, const flutter::EncodableValue& b) {
   return !(a < b) && !(b < a);
 }
 
 }  // namespace tarnwick
-

@@ -117,8 +117,8 @@ void FakeMessenger::SendResponse(const FlutterDesktopMessageResponseHandle* hand
   if (!null_token_ && !HeldByCaller()) Violation("response sent without holding the lock");
   if (!available_) Violation("response sent to an engine that is gone");
   std::lock_guard<std::mutex> guard(state_);
-  auto* pending = reinterpret_cast<PendingHandle*>(
-      const_cast<FlutterDesktopMessageResponseHandle*>(handle));
+  auto* pending =
+      reinterpret_cast<PendingHandle*>(const_cast<FlutterDesktopMessageResponseHandle*>(handle));
   auto known = std::find_if(handles_.begin(), handles_.end(),
                             [&](const PendingHandle& h) { return &h == pending; });
   if (known == handles_.end()) {
@@ -130,8 +130,8 @@ void FakeMessenger::SendResponse(const FlutterDesktopMessageResponseHandle* hand
     return;
   }
   pending->answered = true;
-  responses_.push_back(Response{pending->message_id, std::vector<uint8_t>(data, data + size),
-                                data == nullptr});
+  responses_.push_back(
+      Response{pending->message_id, std::vector<uint8_t>(data, data + size), data == nullptr});
 }
 
 void FakeMessenger::SetCallback(const char* channel, FlutterDesktopMessageCallback callback,
@@ -189,9 +189,8 @@ flutter::MessengerCalls FakeMessenger::Calls() {
   // Each call goes to the fake behind the handle it is given, as the
   // library's calls go to the messenger behind theirs.
   flutter::MessengerCalls calls;
-  calls.FlutterDesktopMessengerSend = [](FlutterDesktopMessengerRef messenger,
-                                         const char* channel, const uint8_t* message,
-                                         size_t size) {
+  calls.FlutterDesktopMessengerSend = [](FlutterDesktopMessengerRef messenger, const char* channel,
+                                         const uint8_t* message, size_t size) {
     return From(messenger)->Send(channel, message, size);
   };
   calls.FlutterDesktopMessengerSendWithReply =
@@ -202,12 +201,10 @@ flutter::MessengerCalls FakeMessenger::Calls() {
   calls.FlutterDesktopMessengerSendResponse =
       [](FlutterDesktopMessengerRef messenger, const FlutterDesktopMessageResponseHandle* handle,
          const uint8_t* data, size_t size) { From(messenger)->SendResponse(handle, data, size); };
-  calls.FlutterDesktopMessengerSetCallback = [](FlutterDesktopMessengerRef messenger,
-                                                const char* channel,
-                                                FlutterDesktopMessageCallback callback,
-                                                void* user_data) {
-    From(messenger)->SetCallback(channel, callback, user_data);
-  };
+  calls.FlutterDesktopMessengerSetCallback =
+      [](FlutterDesktopMessengerRef messenger, const char* channel,
+         FlutterDesktopMessageCallback callback,
+         void* user_data) { From(messenger)->SetCallback(channel, callback, user_data); };
   calls.FlutterDesktopMessengerAddRef = [](FlutterDesktopMessengerRef messenger) {
     return From(messenger)->AddRef();
   };

@@ -136,4 +136,3 @@ class FakeMessenger {
 };
 
 }  // namespace tarnwick
-

@@ -81,8 +81,8 @@ TEST_F(FlutterWindowTest, ShowsOnTheFirstFrameAndEndsTheEngineWhenClosed) {
   std::vector<std::string> lines = Transcript();
   const RECT client = window.GetClientArea();
   EXPECT_NE(IndexOf(lines, "CALL FlutterDesktopViewControllerCreate width=" +
-                               std::to_string(client.right) + " height=" +
-                               std::to_string(client.bottom) + " "),
+                               std::to_string(client.right) +
+                               " height=" + std::to_string(client.bottom) + " "),
             std::string::npos);
 
   // The view is the child content.

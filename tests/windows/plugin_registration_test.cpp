@@ -47,9 +47,8 @@ const PluginRow kPlugins[] = {
 
 std::string Record(const PluginRow& row, uintptr_t registrar, long call) {
   char line[256];
-  const int n = FormatPluginRecord(line, sizeof(line), row.export_name,
-                                             row.registrar_name,
-                                             reinterpret_cast<const void*>(registrar), call);
+  const int n = FormatPluginRecord(line, sizeof(line), row.export_name, row.registrar_name,
+                                   reinterpret_cast<const void*>(registrar), call);
   return std::string(line, static_cast<size_t>(n > 0 ? n : 0));
 }
 
@@ -84,8 +83,7 @@ class RegisterPluginsTest : public ::testing::Test {
 // the table's order, and each export runs once; a null registrar (no engine)
 // is handed on, not skipped.
 TEST_F(RegisterPluginsTest, HandsEachRegistrarToItsPluginInOrder) {
-  const std::vector<uintptr_t> registrars = {0x1001, 0x2002, 0,      0x4004,
-                                             0x5005, 0x6006, 0x7007};
+  const std::vector<uintptr_t> registrars = {0x1001, 0x2002, 0, 0x4004, 0x5005, 0x6006, 0x7007};
   FakeRegistry registry(registrars);
   RegisterPlugins(&registry);
 

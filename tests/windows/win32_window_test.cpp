@@ -66,8 +66,8 @@ WindowCalls FakeCalls(FakeState* fake) {
     fake->create_width = width;
     fake->create_height = height;
     if (fake->fail_create) return nullptr;
-    return ::CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent,
-                             menu, instance, param);
+    return ::CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent, menu,
+                             instance, param);
   };
   calls.RegGetValueW = [fake](HKEY root, LPCWSTR key, LPCWSTR value, DWORD flags, LPDWORD type,
                               PVOID data, LPDWORD size) -> LSTATUS {
@@ -174,8 +174,8 @@ TEST_F(Win32WindowTest, CreatesAHiddenOverlappedWindowOfItsClassAndTitle) {
   GetWindowTextW(handle, title, 64);
   EXPECT_STREQ(title, L"tarnwick \u00e9");
   WNDCLASSW window_class{};
-  ASSERT_TRUE(GetClassInfoW(GetModuleHandleW(nullptr), L"FLUTTER_RUNNER_WIN32_WINDOW",
-                            &window_class));
+  ASSERT_TRUE(
+      GetClassInfoW(GetModuleHandleW(nullptr), L"FLUTTER_RUNNER_WIN32_WINDOW", &window_class));
   EXPECT_EQ(window_class.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
 
   // Show reports whether the window was visible before.
@@ -223,7 +223,8 @@ TEST_F(Win32WindowTest, TitleBarFollowsTheUsersAppTheme) {
     TestWindow window(Calls());
     ASSERT_TRUE(window.Create(L"tarnwick", {10, 10}, {1280, 720}));
     EXPECT_EQ(fake_.theme_root, HKEY_CURRENT_USER);
-    EXPECT_EQ(fake_.theme_key, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize");
+    EXPECT_EQ(fake_.theme_key,
+              L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize");
     EXPECT_EQ(fake_.theme_value, L"AppsUseLightTheme");
     EXPECT_EQ(fake_.theme_flags, static_cast<DWORD>(RRF_RT_REG_DWORD));
     EXPECT_EQ(fake_.theme_buffer_size, 4u);

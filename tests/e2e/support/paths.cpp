@@ -49,8 +49,9 @@ TempDir::TempDir() {
   const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
   const std::wstring base = length > 0 && length <= MAX_PATH ? std::wstring(temp, length) : L"C:\\";
   for (;;) {
-    std::wstring candidate = JoinPath(base, L"tarnwick-e2e-" + std::to_wstring(::GetCurrentProcessId()) +
-                                                 L"-" + std::to_wstring(counter++));
+    std::wstring candidate =
+        JoinPath(base, L"tarnwick-e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                           std::to_wstring(counter++));
     if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
       path_ = std::move(candidate);
       return;
@@ -66,7 +67,8 @@ TempDir::~TempDir() {
 std::wstring TempDir::MakeDir(const std::wstring& name) const {
   const std::wstring full = Join(name);
   for (size_t at = path_.size() + 1; at <= full.size(); ++at) {
-    if (at == full.size() || full[at] == L'\\') ::CreateDirectoryW(full.substr(0, at).c_str(), nullptr);
+    if (at == full.size() || full[at] == L'\\')
+      ::CreateDirectoryW(full.substr(0, at).c_str(), nullptr);
   }
   return full;
 }
@@ -96,7 +98,8 @@ bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   return file &&
-         ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
          written == bytes.size();
 }
 

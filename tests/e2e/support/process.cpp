@@ -86,9 +86,9 @@ bool ChildProcess::Start(const std::wstring& program, const std::vector<std::wst
   BOOL inherit = FALSE;
   if (!options.output_file.empty()) {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    output = UniqueFileHandle(
-        ::CreateFileW(options.output_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    output = UniqueFileHandle(::CreateFileW(options.output_file.c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output) {
       if (error != nullptr) *error = ::GetLastError();
       return false;

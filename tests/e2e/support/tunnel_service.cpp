@@ -57,7 +57,8 @@ std::vector<std::wstring> StoredDependencies() {
 TunnelServiceInfo QueryTunnelService() {
   TunnelServiceInfo info;
   const UniqueServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
-  const UniqueServiceHandle service = OpenTunnel(manager, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+  const UniqueServiceHandle service =
+      OpenTunnel(manager, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
   if (!service) return info;
   info.exists = true;
 
