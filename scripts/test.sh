@@ -43,6 +43,18 @@ build() {
   return 1
 }
 
+# Formatting: every C++ file of the tree matches the root .clang-format; each
+# file that does not counts as one failure.
+echo "== format"
+unformatted=0
+while IFS= read -r -d '' file; do
+  if ! clang-format --dry-run --Werror "$file" >/dev/null 2>&1; then
+    echo "format: $file does not match .clang-format (clang-format -i $file)"
+    unformatted=$((unformatted + 1))
+  fi
+done < <(git ls-files -z '*.cpp' '*.h')
+failed=$((failed + unformatted))
+
 if build host; then
   echo "== test host"
   ctest_counts build/host -j "$jobs"

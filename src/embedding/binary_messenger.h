@@ -24,15 +24,15 @@ struct MessengerCalls {
   template <typename Signature>
   using Call = std::function<Signature>;
 
-  Call<decltype(FlutterDesktopMessengerSend)> FlutterDesktopMessengerSend;
-  Call<decltype(FlutterDesktopMessengerSendWithReply)> FlutterDesktopMessengerSendWithReply;
-  Call<decltype(FlutterDesktopMessengerSendResponse)> FlutterDesktopMessengerSendResponse;
-  Call<decltype(FlutterDesktopMessengerSetCallback)> FlutterDesktopMessengerSetCallback;
-  Call<decltype(FlutterDesktopMessengerAddRef)> FlutterDesktopMessengerAddRef;
-  Call<decltype(FlutterDesktopMessengerRelease)> FlutterDesktopMessengerRelease;
-  Call<decltype(FlutterDesktopMessengerIsAvailable)> FlutterDesktopMessengerIsAvailable;
-  Call<decltype(FlutterDesktopMessengerLock)> FlutterDesktopMessengerLock;
-  Call<decltype(FlutterDesktopMessengerUnlock)> FlutterDesktopMessengerUnlock;
+  Call<decltype(::FlutterDesktopMessengerSend)> FlutterDesktopMessengerSend;
+  Call<decltype(::FlutterDesktopMessengerSendWithReply)> FlutterDesktopMessengerSendWithReply;
+  Call<decltype(::FlutterDesktopMessengerSendResponse)> FlutterDesktopMessengerSendResponse;
+  Call<decltype(::FlutterDesktopMessengerSetCallback)> FlutterDesktopMessengerSetCallback;
+  Call<decltype(::FlutterDesktopMessengerAddRef)> FlutterDesktopMessengerAddRef;
+  Call<decltype(::FlutterDesktopMessengerRelease)> FlutterDesktopMessengerRelease;
+  Call<decltype(::FlutterDesktopMessengerIsAvailable)> FlutterDesktopMessengerIsAvailable;
+  Call<decltype(::FlutterDesktopMessengerLock)> FlutterDesktopMessengerLock;
+  Call<decltype(::FlutterDesktopMessengerUnlock)> FlutterDesktopMessengerUnlock;
 
 #ifdef _WIN32
   static MessengerCalls Library();
