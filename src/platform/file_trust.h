@@ -1,0 +1,71 @@
+// What a privileged copy may rely on before it uses a path it did not make
+// itself: the object is what it claims to be (a real directory or a file
+// with one name, never a link to somewhere else), and only principals it
+// trusts can change it.
+#pragma once
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/calls.h"
+#include "platform/unique_handle.h"
+
+namespace tarnwick {
+
+// The calls behind the checks; subsystem tables derive from this one, so a
+// subsystem still has one table.
+struct TrustCalls {
+  Call<decltype(::GetFileAttributesW)> GetFileAttributesW = ::GetFileAttributesW;
+  Call<decltype(::CreateFileW)> CreateFileW = ::CreateFileW;
+  Call<decltype(::GetFileInformationByHandle)> GetFileInformationByHandle =
+      ::GetFileInformationByHandle;
+  Call<decltype(::GetSecurityInfo)> GetSecurityInfo = ::GetSecurityInfo;
+};
+
+enum class PathKind { kDirectory, kFile };
+
+// Why a path was refused; kNone when it was not.
+enum class PathFault {
+  kNone,
+  kUnopenable,    // missing, or not openable for reading its security
+  kReparsePoint,  // a link or junction, on the path or on the opened object
+  kWrongKind,     // a file where a directory belongs, or the other way round
+  kHardLinks,     // a file with more than one name
+  kNoSecurity,    // owner and DACL could not be read
+};
+
+// A path opened without following links, with what was read of it.
+struct InspectedPath {
+  UniqueFileHandle handle;
+  BY_HANDLE_FILE_INFORMATION information{};
+  UniqueLocalMemory descriptor;  // holds owner and dacl
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+};
+
+// Opens path as kind, without following a link, with `access` (READ_CONTROL
+// and FILE_READ_ATTRIBUTES are always asked for), and reads its owner and
+// DACL. A file must have exactly one name.
+[[nodiscard]] PathFault InspectPath(const std::wstring& path, PathKind kind, DWORD access,
+                                    InspectedPath* inspected, const TrustCalls& calls = {});
+
+// A well-known principal as a SID of its own.
+enum class Principal { kSystem, kAdministrators, kTrustedInstaller };
+[[nodiscard]] UniqueLocalMemory WellKnownSid(Principal principal);
+
+// True when only the trusted SIDs can change the object: its owner (who may
+// always rewrite the DACL) is one of them, and no ACE that applies to the
+// object grants anyone else the right to write, append, add or delete
+// entries, delete it, change its permissions or take ownership. OWNER RIGHTS
+// stands for the owner. A missing (null) DACL grants everyone everything.
+[[nodiscard]] bool OnlyTrustedCanChange(PSID owner, const ACL* dacl,
+                                        const std::vector<PSID>& trusted);
+
+// Short words for a fault, for diagnostic lines.
+[[nodiscard]] const wchar_t* DescribePathFault(PathFault fault);
+
+}  // namespace tarnwick
