@@ -1,71 +1,77 @@
+// The start-up's console handling through its call table: when a console is
+// made, and where the standard streams go.
 #include "entry/interactive_startup.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// The order in which the fake calls ran, with their arguments.
-std::vector<std::string> g_log;
-BOOL g_attach_result = FALSE;
-BOOL g_debugger = FALSE;
-BOOL g_alloc_result = TRUE;
-errno_t g_stdout_reopen = 0;
-errno_t g_stderr_reopen = 0;
+using tarnwick::StartupCalls;
 
-BOOL WINAPI FakeAttachConsole(DWORD process) {
-  g_log.push_back("AttachConsole " + std::to_string(static_cast<long>(process)));
-  return g_attach_result;
-}
-BOOL WINAPI FakeIsDebuggerPresent() {
-  g_log.push_back("IsDebuggerPresent");
-  return g_debugger;
-}
-BOOL WINAPI FakeAllocConsole() {
-  g_log.push_back("AllocConsole");
-  return g_alloc_result;
-}
-errno_t __cdecl FakeFreopen(FILE** result, const char* name, const char* mode, FILE* stream) {
-  const bool is_stdout = stream == stdout;
-  g_log.push_back(std::string("freopen ") + name + " " + mode + " " +
-                  (is_stdout ? "stdout" : stream == stderr ? "stderr" : "?"));
-  *result = nullptr;
-  return is_stdout ? g_stdout_reopen : g_stderr_reopen;
-}
-int __cdecl FakeDup2(int from, int to) {
-  g_log.push_back("dup2 " + std::string(from == _fileno(stdout) ? "stdout" : "?") + " " +
-                  std::to_string(to));
-  return 0;
-}
-void FakeSync() { g_log.push_back("sync"); }
-void FakeResync() { g_log.push_back("resync"); }
+class InteractiveStartupTest : public ::testing::Test {
+ protected:
+  // The calls in the order they ran, with their arguments.
+  StartupCalls Calls() {
+    StartupCalls c;
+    c.AttachConsole = [this](DWORD process) {
+      log_.push_back("AttachConsole " + std::to_string(static_cast<long>(process)));
+      return attached_;
+    };
+    c.IsDebuggerPresent = [this] {
+      log_.push_back("IsDebuggerPresent");
+      return debugger_;
+    };
+    c.AllocConsole = [this] {
+      log_.push_back("AllocConsole");
+      return allocated_;
+    };
+    c.freopen_s = [this](FILE** result, const char* name, const char* mode, FILE* stream) {
+      const bool is_stdout = stream == stdout;
+      log_.push_back(std::string("freopen ") + name + " " + mode + " " +
+                     (is_stdout          ? "stdout"
+                      : stream == stderr ? "stderr"
+                                         : "?"));
+      *result = nullptr;
+      return is_stdout ? stdout_reopen_ : stderr_reopen_;
+    };
+    c._dup2 = [this](int from, int to) {
+      log_.push_back("dup2 " + std::string(from == _fileno(stdout) ? "stdout" : "?") + " " +
+                     std::to_string(to));
+      return 0;
+    };
+    c.sync_with_stdio = [this](bool sync) {
+      log_.push_back(std::string("sync_with_stdio ") + (sync ? "true" : "false"));
+      return true;
+    };
+    c.FlutterDesktopResyncOutputStreams = [this] { log_.push_back("resync"); };
+    return c;
+  }
 
-tarnwick::StartupCalls FakeCalls() {
-  tarnwick::StartupCalls calls;
-  calls.AttachConsole = FakeAttachConsole;
-  calls.IsDebuggerPresent = FakeIsDebuggerPresent;
-  calls.AllocConsole = FakeAllocConsole;
-  calls.freopen_s = FakeFreopen;
-  calls._dup2 = FakeDup2;
-  calls.SyncStandardStreams = FakeSync;
-  calls.FlutterDesktopResyncOutputStreams = FakeResync;
-  return calls;
-}
+  std::vector<std::string> log_;
+  BOOL attached_ = FALSE;
+  BOOL debugger_ = FALSE;
+  BOOL allocated_ = TRUE;
+  errno_t stdout_reopen_ = 0;
+  errno_t stderr_reopen_ = 0;
+};
 
-TEST(InteractiveStartup, ConsoleIsOnlyCreatedWithoutAParentConsoleUnderADebugger) {
+TEST_F(InteractiveStartupTest, ConsoleIsOnlyCreatedWithoutAParentConsoleUnderADebugger) {
   struct Case {
     BOOL attached;
     BOOL debugger;
     BOOL alloc;
     std::vector<std::string> expected;
   };
-  const std::vector<std::string> full_redirection = {
-      "AttachConsole -1", "IsDebuggerPresent", "AllocConsole",
-      "freopen CONOUT$ w stdout", "freopen CONOUT$ w stderr", "sync", "resync"};
+  const std::vector<std::string> full_redirection = {"AttachConsole -1",
+                                                     "IsDebuggerPresent",
+                                                     "AllocConsole",
+                                                     "freopen CONOUT$ w stdout",
+                                                     "freopen CONOUT$ w stderr",
+                                                     "sync_with_stdio true",
+                                                     "resync"};
   const Case cases[] = {
       // Started from a console: attached, nothing more, even under a debugger.
       {TRUE, TRUE, TRUE, {"AttachConsole -1"}},
@@ -77,42 +83,40 @@ TEST(InteractiveStartup, ConsoleIsOnlyCreatedWithoutAParentConsoleUnderADebugger
       // No console to be had: nothing is redirected.
       {FALSE, TRUE, FALSE, {"AttachConsole -1", "IsDebuggerPresent", "AllocConsole"}},
   };
-  const tarnwick::StartupCalls calls = FakeCalls();
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(&c - cases));
-    g_log.clear();
-    g_attach_result = c.attached;
-    g_debugger = c.debugger;
-    g_alloc_result = c.alloc;
-    g_stdout_reopen = g_stderr_reopen = 0;
-    tarnwick::PrepareConsole(calls);
-    EXPECT_EQ(g_log, c.expected);
+    log_.clear();
+    attached_ = c.attached;
+    debugger_ = c.debugger;
+    allocated_ = c.alloc;
+    tarnwick::PrepareConsole(Calls());
+    EXPECT_EQ(log_, c.expected);
   }
 }
 
-TEST(InteractiveStartup, StreamThatCannotBeReopenedFollowsStandardOutput) {
+TEST_F(InteractiveStartupTest, StreamThatCannotBeReopenedFollowsStandardOutput) {
   struct Case {
     errno_t stdout_result;
     errno_t stderr_result;
     std::vector<std::string> expected;
   };
   const Case cases[] = {
-      {EINVAL, 0,
+      {EINVAL,
+       0,
        {"AllocConsole", "freopen CONOUT$ w stdout", "dup2 stdout 1", "freopen CONOUT$ w stderr",
-        "sync", "resync"}},
-      {0, EINVAL,
+        "sync_with_stdio true", "resync"}},
+      {0,
+       EINVAL,
        {"AllocConsole", "freopen CONOUT$ w stdout", "freopen CONOUT$ w stderr", "dup2 stdout 2",
-        "sync", "resync"}},
+        "sync_with_stdio true", "resync"}},
   };
-  const tarnwick::StartupCalls calls = FakeCalls();
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(&c - cases));
-    g_log.clear();
-    g_alloc_result = TRUE;
-    g_stdout_reopen = c.stdout_result;
-    g_stderr_reopen = c.stderr_result;
-    tarnwick::CreateDebugConsole(calls);
-    EXPECT_EQ(g_log, c.expected);
+    log_.clear();
+    stdout_reopen_ = c.stdout_result;
+    stderr_reopen_ = c.stderr_result;
+    tarnwick::CreateDebugConsole(Calls());
+    EXPECT_EQ(log_, c.expected);
   }
 }
 

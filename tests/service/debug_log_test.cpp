@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "tools/dbwin_capture.h"
 
 namespace {
+
+using tarnwick::DebugLog;
 
 TEST(DebugLogTest, WritesOnePrefixedLineFeedTerminatedMessage) {
   tarnwick::DebugOutputCapture capture;

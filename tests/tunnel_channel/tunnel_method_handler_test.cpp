@@ -1,79 +1,65 @@
+// The tunnel method handler from the channel's bytes to the one reply, with
+// the machine scripted at the OS boundary only: where "PROGRAMDATA" points,
+// how the shell answers the elevation, the elevated copy's exit code and the
+// service's state. Staging writes the real file.
 #include "tunnel_channel/tunnel_method_handler.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "embedding/standard_method_codec.h"
+#include "tests/support/bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using tarnwick::Cat;
+using tarnwick::Hex;
+using tarnwick::ServiceCalls;
+using tarnwick::TunnelChannelCalls;
+
+using ByteVector = std::vector<uint8_t>;
 
 // Standard-codec values written out by hand, as the UI's side sends them.
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
+ByteVector Str(const std::string& text) {
+  return Cat({{0x07, static_cast<uint8_t>(text.size())}, ByteVector(text.begin(), text.end())});
 }
-Bytes Str(const std::string& text) {
-  Bytes out = {0x07, static_cast<uint8_t>(text.size())};
-  out.insert(out.end(), text.begin(), text.end());
+const ByteVector kNull = {0x00};
+const ByteVector kTrue = {0x01};
+const ByteVector kFalse = {0x02};
+ByteVector Int32(uint8_t low) { return {0x03, low, 0, 0, 0}; }
+const ByteVector kInt64MinusOne = tarnwick::Bytes("04 FF FF FF FF FF FF FF FF");
+ByteVector List(std::initializer_list<ByteVector> items) {
+  ByteVector out = {0x0C, static_cast<uint8_t>(items.size())};
+  for (const ByteVector& item : items) out.insert(out.end(), item.begin(), item.end());
   return out;
-}
-const Bytes kNull = {0x00};
-const Bytes kTrue = {0x01};
-const Bytes kFalse = {0x02};
-Bytes Int32(uint8_t low) { return {0x03, low, 0, 0, 0}; }
-const Bytes kInt64MinusOne = {0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-Bytes List(std::initializer_list<Bytes> items) {
-  return Cat({{0x0C, static_cast<uint8_t>(items.size())}, Cat(items)});
 }
 // Entries as key, value, key, value...
-Bytes Map(std::initializer_list<Bytes> keys_and_values) {
-  return Cat({{0x0D, static_cast<uint8_t>(keys_and_values.size() / 2)}, Cat(keys_and_values)});
+ByteVector Map(std::initializer_list<ByteVector> keys_and_values) {
+  ByteVector out = {0x0D, static_cast<uint8_t>(keys_and_values.size() / 2)};
+  for (const ByteVector& item : keys_and_values) out.insert(out.end(), item.begin(), item.end());
+  return out;
 }
-Bytes Call(const std::string& method, const Bytes& arguments) {
+ByteVector MethodCall(const std::string& method, const ByteVector& arguments) {
   return Cat({Str(method), arguments});
 }
 
 // Reply envelopes.
-Bytes SuccessWith(const Bytes& value) { return Cat({{0x00}, value}); }
-Bytes ErrorOf(const std::string& code, const std::string& message) {
+ByteVector SuccessWith(const ByteVector& value) { return Cat({{0x00}, value}); }
+ByteVector ErrorOf(const std::string& code, const std::string& message) {
   return Cat({{0x01}, Str(code), Str(message), kNull});
 }
-const Bytes kNotImplemented = {};
+const ByteVector kNotImplemented = {};
 
-// What the handler did to the machine.
-struct FakeOperations {
-  std::wstring config_path = L"C:\\ProgramData\\Tarnwick\\tarnwick.conf";
-  ElevationOutcome outcome = kSucceeded;
-  bool running = false;
-
-  std::vector<std::string> configs_written;
-  std::vector<std::wstring> elevations;
-  int status_queries = 0;
-
-  tarnwick::TunnelOperations Table() {
-    tarnwick::TunnelOperations table;
-    table.WriteTunnelConfig = [this](const std::string& config) {
-      configs_written.push_back(config);
-      return config_path;
-    };
-    table.RunSelfElevated = [this](const std::wstring& parameters) {
-      elevations.push_back(parameters);
-      return outcome;
-    };
-    table.IsTunnelRunning = [this] {
-      ++status_queries;
-      return running;
-    };
-    return table;
-  }
-};
+// How the shell answers the elevation request.
+enum class Elevation { kExits0, kExits1, kDeclined };
 
 // An engine-bound result that tells when it is released.
 class WatchedResult : public flutter::EngineMethodResult {
@@ -87,37 +73,129 @@ class WatchedResult : public flutter::EngineMethodResult {
   bool* released_;
 };
 
-// Decodes the message as the channel does, runs the handler and returns its
-// one reply; fails the test on no reply, two replies or a kept result.
-Bytes Handle(FakeOperations& fake, const Bytes& message) {
-  const auto& codec = flutter::StandardMethodCodec::GetInstance();
-  std::unique_ptr<flutter::MethodCall> call = codec.DecodeMethodCall(message.data(), message.size());
-  EXPECT_NE(call, nullptr);
-  if (!call) return {0xEE};
-
-  std::vector<Bytes> replies;
-  bool released = false;
-  auto result = std::make_unique<WatchedResult>(
-      [&replies](const uint8_t* data, size_t size) {
-        replies.emplace_back(data, data + size);
-      },
-      &released);
-  tarnwick::HandleTunnelMethodCall(fake.Table(), *call, std::move(result));
-
-  EXPECT_TRUE(released) << "the result is released before the handler returns";
-  EXPECT_EQ(replies.size(), 1u) << "exactly one answer";
-  return replies.empty() ? Bytes{0xEE} : replies.front();
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class TunnelMethodHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    const DWORD n = ::GetTempPathW(MAX_PATH, temp);
+    ASSERT_NE(n, 0u);
+    // A blank in the folder, so the path must travel quoted.
+    root_ = std::wstring(temp, n) + L"tarnwick handler " + std::to_wstring(::GetCurrentProcessId());
+    config_file_ = root_ + L"\\Tarnwick\\tarnwick.conf";
+    RemoveFiles();
+    ASSERT_TRUE(::CreateDirectoryW(root_.c_str(), nullptr));
+  }
+  void TearDown() override { RemoveFiles(); }
+
+  // The staging runs on the real file system below root_; the elevation's
+  // shell and process are scripted.
+  TunnelChannelCalls Calls() {
+    TunnelChannelCalls c;
+    c.GetEnvironmentVariableW = [this](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
+      ++staging_attempts_;
+      if (!program_data_set_ || std::wstring(name) != L"PROGRAMDATA" || root_.size() >= size) {
+        return 0;
+      }
+      std::copy(root_.begin(), root_.end(), buffer);
+      buffer[root_.size()] = L'\0';
+      return static_cast<DWORD>(root_.size());
+    };
+    c.ShellExecuteExW = [this](SHELLEXECUTEINFOW* info) {
+      elevations_.push_back(info->lpParameters ? info->lpParameters : L"<null>");
+      if (elevation_ == Elevation::kDeclined) {
+        ::SetLastError(ERROR_CANCELLED);
+        return FALSE;
+      }
+      // A real handle, closed with the real call; signalled, as a process
+      // that has ended.
+      info->hProcess = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+      EXPECT_NE(info->hProcess, nullptr);
+      return TRUE;
+    };
+    c.GetExitCodeProcess = [this](HANDLE, LPDWORD code) {
+      *code = elevation_ == Elevation::kExits0 ? 0 : 1;
+      return TRUE;
+    };
+    return c;
+  }
+
+  // The tunnel service as the manager reports it.
+  ServiceCalls ServiceFakes() {
+    ServiceCalls c;
+    // Real manager handles, because the operations close them for real.
+    c.OpenSCManagerW = [](LPCWSTR, LPCWSTR, DWORD) {
+      return ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    };
+    c.OpenServiceW = [](SC_HANDLE, LPCWSTR, DWORD) {
+      return ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    };
+    c.QueryServiceStatusEx = [this](SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD size, LPDWORD) {
+      ++status_queries_;
+      SERVICE_STATUS_PROCESS status{};
+      status.dwCurrentState = running_ ? SERVICE_RUNNING : SERVICE_STOPPED;
+      if (size < sizeof(status)) return FALSE;
+      std::memcpy(buffer, &status, sizeof(status));
+      return TRUE;
+    };
+    return c;
+  }
+
+  // Decodes the message as the channel does, runs the handler and returns its
+  // one reply; fails the test on no reply, two replies or a kept result.
+  ByteVector Handle(const ByteVector& message) {
+    const auto& codec = flutter::StandardMethodCodec::GetInstance();
+    std::unique_ptr<flutter::MethodCall> call =
+        codec.DecodeMethodCall(message.data(), message.size());
+    EXPECT_NE(call, nullptr);
+    if (!call) return {0xEE};
+
+    std::vector<ByteVector> replies;
+    bool released = false;
+    auto result = std::make_unique<WatchedResult>(
+        [&replies](const uint8_t* data, size_t size) { replies.emplace_back(data, data + size); },
+        &released);
+    tarnwick::HandleTunnelMethodCall(*call, std::move(result), Calls(), ServiceFakes());
+
+    EXPECT_TRUE(released) << "the result is released before the handler returns";
+    EXPECT_EQ(replies.size(), 1u) << "exactly one answer";
+    return replies.empty() ? ByteVector{0xEE} : replies.front();
+  }
+
+  void RemoveFiles() {
+    ::DeleteFileW(config_file_.c_str());
+    ::RemoveDirectoryW((root_ + L"\\Tarnwick").c_str());
+    ::RemoveDirectoryW(root_.c_str());
+  }
+
+  std::wstring root_;
+  std::wstring config_file_;
+  bool program_data_set_ = true;
+  Elevation elevation_ = Elevation::kExits0;
+  bool running_ = false;
+
+  int staging_attempts_ = 0;
+  std::vector<std::wstring> elevations_;
+  int status_queries_ = 0;
+};
 
 const std::string kConfig = "[Interface]\nPrivateKey = k\xc3\xa9y\n";
 
-TEST(HandleTunnelMethodCall, StartTunnelArgumentsThatAreRefused) {
-  const Bytes required = ErrorOf("INVALID_ARGS", "Config is required");
-  const Bytes not_a_string = ErrorOf("INVALID_ARGS", "Config must be a string");
+TEST_F(TunnelMethodHandlerTest, StartTunnelArgumentsThatAreRefused) {
+  const ByteVector required = ErrorOf("INVALID_ARGS", "Config is required");
+  const ByteVector not_a_string = ErrorOf("INVALID_ARGS", "Config must be a string");
   struct Row {
     const char* what;
-    Bytes arguments;
-    Bytes reply;
+    ByteVector arguments;
+    ByteVector reply;
   } rows[] = {
       {"no arguments", {}, required},
       {"null arguments", kNull, required},
@@ -126,7 +204,7 @@ TEST(HandleTunnelMethodCall, StartTunnelArgumentsThatAreRefused) {
       {"an empty map", Map({}), required},
       {"key differing in case", Map({Str("Config"), Str(kConfig)}), required},
       {"key with a trailing blank", Map({Str("config "), Str(kConfig)}), required},
-      {"key as a byte list", Map({{0x08, 6, 'c', 'o', 'n', 'f', 'i', 'g'}, Str(kConfig)}), required},
+      {"key as a byte list", Map({tarnwick::Bytes("08 06", "config"), Str(kConfig)}), required},
       {"null config", Map({Str("config"), kNull}), not_a_string},
       {"numeric config", Map({Str("config"), Int32(7)}), not_a_string},
       {"list config", Map({Str("config"), List({Str(kConfig)})}), not_a_string},
@@ -134,117 +212,120 @@ TEST(HandleTunnelMethodCall, StartTunnelArgumentsThatAreRefused) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    FakeOperations fake;
-    EXPECT_EQ(Handle(fake, Call("startTunnel", row.arguments)), row.reply);
-    EXPECT_TRUE(fake.configs_written.empty());
-    EXPECT_TRUE(fake.elevations.empty());
+    staging_attempts_ = 0;
+    elevations_.clear();
+    EXPECT_EQ(Hex(Handle(MethodCall("startTunnel", row.arguments))), Hex(row.reply));
+    EXPECT_EQ(staging_attempts_, 0) << "nothing is written";
+    EXPECT_FALSE(FileExists(config_file_));
+    EXPECT_TRUE(elevations_.empty());
   }
 }
 
-TEST(HandleTunnelMethodCall, StartTunnelWritesThenInstallsElevated) {
+TEST_F(TunnelMethodHandlerTest, StartTunnelWritesThenInstallsElevated) {
   struct Row {
     const char* what;
     std::string config;
-    std::wstring path;  // returned by the write
-    ElevationOutcome outcome;
-    Bytes reply;
-    bool elevated;
+    bool program_data_set;
+    Elevation elevation;
+    ByteVector reply;
+    bool written;
   } rows[] = {
-      {"installed", kConfig, L"C:\\Program Data\\Tarnwick\\tarnwick.conf", kSucceeded,
-       SuccessWith(kTrue), true},
-      {"empty configuration", "", L"C:\\ProgramData\\Tarnwick\\tarnwick.conf", kSucceeded,
-       SuccessWith(kTrue), true},
-      {"prompt declined", kConfig, L"C:\\ProgramData\\Tarnwick\\tarnwick.conf", kCancelled,
+      {"installed", kConfig, true, Elevation::kExits0, SuccessWith(kTrue), true},
+      {"empty configuration", "", true, Elevation::kExits0, SuccessWith(kTrue), true},
+      {"prompt declined", kConfig, true, Elevation::kDeclined,
        ErrorOf("CANCELLED", "Connection cancelled"), true},
-      {"install failed", kConfig, L"C:\\ProgramData\\Tarnwick\\tarnwick.conf", kFailed,
+      {"install failed", kConfig, true, Elevation::kExits1,
        ErrorOf("TUNNEL_ERROR", "Could not start the VPN service"), true},
-      {"file not written", kConfig, L"", kSucceeded,
+      {"file not written", kConfig, false, Elevation::kExits0,
        ErrorOf("CONFIG_WRITE", "Failed to write config file"), false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    FakeOperations fake;
-    fake.config_path = row.path;
-    fake.outcome = row.outcome;
+    ::DeleteFileW(config_file_.c_str());
+    staging_attempts_ = 0;
+    elevations_.clear();
+    program_data_set_ = row.program_data_set;
+    elevation_ = row.elevation;
     // Entries other than "config" are ignored.
-    const Bytes arguments = Map({Str("config"), Str(row.config), Str("name"), Str("office")});
+    const ByteVector arguments = Map({Str("config"), Str(row.config), Str("name"), Str("office")});
 
-    EXPECT_EQ(Handle(fake, Call("startTunnel", arguments)), row.reply);
-    EXPECT_EQ(fake.configs_written, std::vector<std::string>{row.config});
-    if (row.elevated) {
-      EXPECT_EQ(fake.elevations, std::vector<std::wstring>{L"/svc-install \"" + row.path + L"\""});
+    EXPECT_EQ(Hex(Handle(MethodCall("startTunnel", arguments))), Hex(row.reply));
+    EXPECT_EQ(staging_attempts_, 1);
+    if (row.written) {
+      EXPECT_EQ(ReadAll(config_file_), row.config);
+      EXPECT_EQ(elevations_, std::vector<std::wstring>{L"/svc-install \"" + config_file_ + L"\""});
     } else {
-      EXPECT_TRUE(fake.elevations.empty()) << "no prompt without a configuration";
+      EXPECT_FALSE(FileExists(config_file_));
+      EXPECT_TRUE(elevations_.empty()) << "no prompt without a configuration";
     }
-    EXPECT_EQ(fake.status_queries, 0);
+    EXPECT_EQ(status_queries_, 0);
   }
 }
 
-TEST(HandleTunnelMethodCall, StopTunnelIgnoresArgumentsAndRemovesElevated) {
-  const Bytes argument_shapes[] = {
-      {},
-      kNull,
-      Str("x"),
-      Int32(1),
-      List({}),
-      Map({Str("config"), Str(kConfig)}),
+TEST_F(TunnelMethodHandlerTest, StopTunnelIgnoresArgumentsAndRemovesElevated) {
+  const ByteVector argument_shapes[] = {
+      {}, kNull, Str("x"), Int32(1), List({}), Map({Str("config"), Str(kConfig)}),
   };
   struct Outcome {
-    ElevationOutcome outcome;
-    Bytes reply;
+    Elevation elevation;
+    ByteVector reply;
   } outcomes[] = {
-      {kSucceeded, SuccessWith(kTrue)},
-      {kCancelled, ErrorOf("CANCELLED", "Disconnect cancelled")},
-      {kFailed, ErrorOf("TUNNEL_ERROR", "Could not stop the VPN service")},
+      {Elevation::kExits0, SuccessWith(kTrue)},
+      {Elevation::kDeclined, ErrorOf("CANCELLED", "Disconnect cancelled")},
+      {Elevation::kExits1, ErrorOf("TUNNEL_ERROR", "Could not stop the VPN service")},
   };
   for (const Outcome& outcome : outcomes) {
-    for (const Bytes& arguments : argument_shapes) {
-      SCOPED_TRACE(::testing::Message() << "outcome " << outcome.outcome << ", arguments of "
-                                        << arguments.size() << " bytes");
-      FakeOperations fake;
-      fake.outcome = outcome.outcome;
-      EXPECT_EQ(Handle(fake, Call("stopTunnel", arguments)), outcome.reply);
-      EXPECT_EQ(fake.elevations, std::vector<std::wstring>{L"/svc-remove"});
-      EXPECT_TRUE(fake.configs_written.empty()) << "the configuration is left alone";
+    for (const ByteVector& arguments : argument_shapes) {
+      SCOPED_TRACE(::testing::Message() << "outcome " << static_cast<int>(outcome.elevation)
+                                        << ", arguments of " << arguments.size() << " bytes");
+      staging_attempts_ = 0;
+      elevations_.clear();
+      elevation_ = outcome.elevation;
+      EXPECT_EQ(Hex(Handle(MethodCall("stopTunnel", arguments))), Hex(outcome.reply));
+      EXPECT_EQ(elevations_, std::vector<std::wstring>{L"/svc-remove"});
+      EXPECT_EQ(staging_attempts_, 0) << "the configuration is left alone";
     }
   }
 }
 
-TEST(HandleTunnelMethodCall, StatusAndStatsNeverFail) {
+TEST_F(TunnelMethodHandlerTest, StatusAndStatsNeverFail) {
   for (bool running : {false, true}) {
     SCOPED_TRACE(running);
-    FakeOperations fake;
-    fake.running = running;
-    EXPECT_EQ(Handle(fake, Call("getStatus", kNull)), SuccessWith(running ? kTrue : kFalse));
-    EXPECT_EQ(Handle(fake, Call("getStatus", Map({Str("a"), kTrue}))),
-              SuccessWith(running ? kTrue : kFalse));
-    EXPECT_EQ(fake.status_queries, 2);
+    running_ = running;
+    status_queries_ = 0;
+    EXPECT_EQ(Hex(Handle(MethodCall("getStatus", kNull))),
+              Hex(SuccessWith(running ? kTrue : kFalse)));
+    EXPECT_EQ(Hex(Handle(MethodCall("getStatus", Map({Str("a"), kTrue})))),
+              Hex(SuccessWith(running ? kTrue : kFalse)));
+    EXPECT_EQ(status_queries_, 2);
 
     // Keys in map order, "rx_bytes" first; both 64-bit -1 whatever the state.
-    const Bytes stats =
+    const ByteVector stats =
         SuccessWith(Map({Str("rx_bytes"), kInt64MinusOne, Str("tx_bytes"), kInt64MinusOne}));
-    EXPECT_EQ(Handle(fake, Call("getStats", kNull)), stats);
-    EXPECT_EQ(Handle(fake, Call("getStats", Str("x"))), stats);
-    EXPECT_EQ(fake.status_queries, 2) << "stats query nothing";
-    EXPECT_TRUE(fake.elevations.empty());
+    EXPECT_EQ(Hex(Handle(MethodCall("getStats", kNull))), Hex(stats));
+    EXPECT_EQ(Hex(Handle(MethodCall("getStats", Str("x")))), Hex(stats));
+    EXPECT_EQ(status_queries_, 2) << "stats query nothing";
+    EXPECT_TRUE(elevations_.empty());
+    EXPECT_EQ(staging_attempts_, 0);
   }
 }
 
-TEST(HandleTunnelMethodCall, OtherNamesAreNotImplemented) {
-  const char* names[] = {"getstatus", "GetStatus", "getStatus ", " getStatus", "startTunnel2",
-                         "stop", "", "connect"};
+TEST_F(TunnelMethodHandlerTest, OtherNamesAreNotImplemented) {
+  const char* names[] = {"getstatus",    "GetStatus", "getStatus ", " getStatus",
+                         "startTunnel2", "stop",      "",           "connect"};
   for (const char* name : names) {
     SCOPED_TRACE(name);
-    FakeOperations fake;
-    EXPECT_EQ(Handle(fake, Call(name, Map({Str("config"), Str(kConfig)}))), kNotImplemented);
-    EXPECT_TRUE(fake.configs_written.empty());
-    EXPECT_TRUE(fake.elevations.empty());
-    EXPECT_EQ(fake.status_queries, 0);
+    EXPECT_EQ(Hex(Handle(MethodCall(name, Map({Str("config"), Str(kConfig)})))),
+              Hex(kNotImplemented));
   }
   // A name with a NUL after a known one is a different name.
-  FakeOperations fake;
-  const Bytes with_nul = Cat({{0x07, 10}, {'g', 'e', 't', 'S', 't', 'a', 't', 's', 0, 'x'}, kNull});
-  EXPECT_EQ(Handle(fake, with_nul), kNotImplemented);
+  const ByteVector with_nul =
+      Cat({tarnwick::Bytes("07 0A", std::string("getStats\0x", 10)), kNull});
+  EXPECT_EQ(Hex(Handle(with_nul)), Hex(kNotImplemented));
+
+  EXPECT_EQ(staging_attempts_, 0);
+  EXPECT_TRUE(elevations_.empty());
+  EXPECT_EQ(status_queries_, 0);
 }
 
 }  // namespace
