@@ -4,7 +4,12 @@
 
 namespace tarnwick {
 
+bool IsQuotablePath(const std::wstring& path) {
+  return path.find(L'"') == std::wstring::npos && (path.empty() || path.back() != L'\\');
+}
+
 std::wstring QuoteArgument(const std::wstring& path) {
+  if (!IsQuotablePath(path)) return {};
   std::wstring quoted;
   quoted.reserve(path.size() + 2);
   quoted.append(L"\"").append(path).append(L"\"");

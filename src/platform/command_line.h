@@ -20,7 +20,13 @@ inline constexpr wchar_t kServiceSwitch[] = L"/service";
 inline constexpr wchar_t kInstallSwitch[] = L"/svc-install";
 inline constexpr wchar_t kRemoveSwitch[] = L"/svc-remove";
 
+// Whether a path survives the trip as one quoted argument: a double quote
+// inside it would end the argument early, and a backslash at its end would
+// escape the closing quote, so the rest of the command line would join it.
+[[nodiscard]] bool IsQuotablePath(const std::wstring& path);
+
 // A path as one argument: enclosed in double quotes, so blanks stay inside.
+// Empty for a path that is not quotable.
 [[nodiscard]] std::wstring QuoteArgument(const std::wstring& path);
 
 struct CommandLineCalls {

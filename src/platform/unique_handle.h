@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <combaseapi.h>
+
 #include <utility>
 
 namespace tarnwick {
@@ -80,6 +82,13 @@ struct Local {
   static Type Invalid() noexcept { return nullptr; }
   static void Close(Type value) noexcept { ::LocalFree(value); }
 };
+// Memory a shell call allocated for the caller with CoTaskMemAlloc, such as a
+// known folder's path.
+struct CoTaskMem {
+  using Type = void*;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { ::CoTaskMemFree(value); }
+};
 // A window this code created and destroys itself.
 struct Window {
   using Type = HWND;
@@ -94,6 +103,7 @@ using UniqueFileHandle = UniqueAny<handle_traits::File>;
 using UniqueServiceHandle = UniqueAny<handle_traits::Service>;
 using UniqueModule = UniqueAny<handle_traits::Module>;
 using UniqueLocalMemory = UniqueAny<handle_traits::Local>;
+using UniqueCoTaskMemory = UniqueAny<handle_traits::CoTaskMem>;
 using UniqueWindow = UniqueAny<handle_traits::Window>;
 
 }  // namespace tarnwick

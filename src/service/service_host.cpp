@@ -5,7 +5,16 @@
 
 namespace tarnwick {
 
-int RunTunnelService(const wchar_t* config_path, const ServiceHostCalls& calls) {
+int RunTunnelService(const wchar_t* config_path, const ServiceCalls& calls) {
+  // Checked again here: the stored command line is the manager's, and what
+  // it names is read as SYSTEM at every boot.
+  const std::wstring path = config_path != nullptr ? config_path : L"";
+  const std::wstring refusal = CheckTunnelConfigPath(path, calls);
+  if (!refusal.empty()) {
+    DebugLog(L"RunTunnelService: " + refusal, calls.OutputDebugStringW);
+    return 1;
+  }
+
   // Restricts every later load of this process too, including whatever the
   // tunnel library loads itself. If it fails, the flags below still keep
   // tunnel.dll itself out of the current directory and PATH.
@@ -29,7 +38,7 @@ int RunTunnelService(const wchar_t* config_path, const ServiceHostCalls& calls) 
   const auto tunnel_service =
       reinterpret_cast<WireGuardTunnelServiceFn>(reinterpret_cast<void (*)()>(proc));
 
-  const BOOL result = tunnel_service(config_path != nullptr ? config_path : L"");
+  const BOOL result = tunnel_service(path.c_str());
   return result != 0 ? 0 : 1;
 }
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "platform/calls.h"
+#include "service/service_manager.h"
 
 namespace tarnwick {
 
@@ -22,16 +22,9 @@ constexpr DWORD kTunnelLibrarySearchFlags =
 // ended successfully.
 using WireGuardTunnelServiceFn = BOOL(WINAPI*)(const wchar_t* config_path);
 
-// The Windows calls of the service host, defaulting to the real ones.
-struct ServiceHostCalls {
-  Call<decltype(::SetDefaultDllDirectories)> SetDefaultDllDirectories = ::SetDefaultDllDirectories;
-  Call<decltype(::LoadLibraryExW)> LoadLibraryExW = ::LoadLibraryExW;
-  Call<decltype(::GetProcAddress)> GetProcAddress = ::GetProcAddress;
-  Call<decltype(::OutputDebugStringW)> OutputDebugStringW = ::OutputDebugStringW;
-};
-
-// Loads tunnel.dll and runs the service through WireGuardTunnelService with
-// the configuration path. Returns 0 when the export reported success, else 1.
-[[nodiscard]] int RunTunnelService(const wchar_t* config_path, const ServiceHostCalls& calls = {});
+// Checks the configuration path as the elevated copy does, then loads
+// tunnel.dll and runs the service through WireGuardTunnelService with it.
+// Returns 0 when the export reported success, else 1.
+[[nodiscard]] int RunTunnelService(const wchar_t* config_path, const ServiceCalls& calls = {});
 
 }  // namespace tarnwick

@@ -1,6 +1,9 @@
 #include "tunnel_channel/config_staging.h"
 
+#include <vector>
+
 #include "platform/unique_handle.h"
+#include "service/service_manager.h"
 
 namespace tarnwick {
 namespace {
@@ -22,6 +25,72 @@ SECURITY_ATTRIBUTES AttributesOf(const UniqueLocalMemory& descriptor) {
   return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
 }
 
+// The TOKEN_USER of this process, whose SID is the user's; empty on failure.
+std::vector<BYTE> CurrentUser(const TunnelChannelCalls& calls) {
+  UniqueKernelHandle token;
+  if (!calls.OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+  DWORD size = 0;
+  calls.GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size < sizeof(TOKEN_USER)) return {};
+  std::vector<BYTE> user(size);
+  if (!calls.GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return {};
+  return user;
+}
+
+// Any local user may create folders in ProgramData, so whatever stands at
+// the folder's path is vouched for before a key is written into it: a real
+// folder, owned by this user, SYSTEM or administrators. One this user owns
+// gets the protected permissions again, so a folder an older build left
+// with looser ones is tightened.
+bool VouchForFolder(const std::wstring& folder, const TunnelChannelCalls& calls) {
+  InspectedPath seen;
+  PathFault fault = InspectPath(folder, PathKind::kDirectory, WRITE_DAC, &seen, calls);
+  // A folder of SYSTEM or administrators may not let this user change its
+  // permissions; it is still judged, by its owner, from a reading handle.
+  if (fault == PathFault::kUnopenable) {
+    fault = InspectPath(folder, PathKind::kDirectory, 0, &seen, calls);
+  }
+  if (fault != PathFault::kNone) return false;
+
+  const std::vector<BYTE> user = CurrentUser(calls);
+  if (user.empty()) return false;
+  const PSID user_sid = reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+  if (!::EqualSid(seen.owner, user_sid)) {
+    const UniqueLocalMemory system = WellKnownSid(Principal::kSystem);
+    const UniqueLocalMemory administrators = WellKnownSid(Principal::kAdministrators);
+    return (system && ::EqualSid(seen.owner, system.get())) ||
+           (administrators && ::EqualSid(seen.owner, administrators.get()));
+  }
+
+  const UniqueLocalMemory descriptor = DescriptorFromSddl(calls, kConfigFolderSddl);
+  if (!descriptor) return false;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present) {
+    return false;
+  }
+  return calls.SetSecurityInfo(seen.handle.get(), SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
+
+// A name no other process can guess, so none can lay a link there first.
+std::wstring UnpredictableSuffix(const TunnelChannelCalls& calls) {
+  BYTE random[16];
+  if (!BCRYPT_SUCCESS(calls.BCryptGenRandom(nullptr, random, sizeof(random),
+                                            BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return {};
+  }
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring suffix;
+  for (BYTE b : random) {
+    suffix += kDigits[b >> 4];
+    suffix += kDigits[b & 0x0F];
+  }
+  return suffix;
+}
+
 }  // namespace
 
 std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls) {
@@ -34,7 +103,8 @@ std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls) {
   // The backslash goes in whatever the value ends with; a doubled one is
   // harmless to the file system and the path is used as built.
   std::wstring folder(buffer, length);
-  folder += L"\\Tarnwick";
+  folder += L"\\";
+  folder += kConfigFolderName;
 
   const UniqueLocalMemory descriptor = DescriptorFromSddl(calls, kConfigFolderSddl);
   if (!descriptor) return {};
@@ -43,27 +113,28 @@ std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls) {
       calls.GetLastError() != ERROR_ALREADY_EXISTS) {
     return {};
   }
+  if (!VouchForFolder(folder, calls)) return {};
   return folder;
 }
 
 std::wstring WriteTunnelConfig(const std::string& config, const TunnelChannelCalls& calls) {
   const std::wstring folder = GetProgramDataDirectory(calls);
   if (folder.empty()) return {};
-  const std::wstring path = folder + L"\\tarnwick.conf";
+  const std::wstring path = folder + L"\\" + kConfigFileName;
 
-  // The text goes to a file of this process first and replaces tarnwick.conf
-  // in one step, so a failed write never destroys the working configuration.
-  const std::wstring temporary =
-      path + L"." + std::to_wstring(calls.GetCurrentProcessId()) + L".tmp";
+  // The text goes to a new file of this call first and replaces
+  // tarnwick.conf in one step, so a failed write never destroys the working
+  // configuration.
+  const std::wstring suffix = UnpredictableSuffix(calls);
+  if (suffix.empty()) return {};
+  const std::wstring temporary = path + L"." + suffix + L".tmp";
 
   const UniqueLocalMemory descriptor = DescriptorFromSddl(calls, kConfigFileSddl);
   if (!descriptor) return {};
   SECURITY_ATTRIBUTES attributes = AttributesOf(descriptor);
 
-  // A leftover of an earlier process with the same id is removed; CREATE_NEW
-  // then makes sure the file written is one this call created with its own
-  // permissions, never someone else's file reopened.
-  calls.DeleteFileW(temporary.c_str());
+  // CREATE_NEW: the file written is one this call created with its own
+  // permissions, never something that already stood there.
   UniqueFileHandle file(calls.CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, &attributes,
                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return {};

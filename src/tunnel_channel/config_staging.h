@@ -17,7 +17,9 @@ inline constexpr wchar_t kConfigFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA
 inline constexpr wchar_t kConfigFolderSddl[] =
     L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
 
-// The folder "<PROGRAMDATA>\Tarnwick", created if missing; empty on failure.
+// The folder "<PROGRAMDATA>\Tarnwick", created if missing; empty on failure,
+// and when what stands there is a link, not a folder, or a folder owned by
+// anyone but this user, SYSTEM or administrators.
 [[nodiscard]] std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls = {});
 
 // Writes the UTF-8 text, byte for byte, to tarnwick.conf in that folder and

@@ -5,24 +5,28 @@
 
 #include <windows.h>
 
+#include <bcrypt.h>
 #include <sddl.h>
 #include <shellapi.h>
 
 #include "platform/calls.h"
+#include "platform/file_trust.h"
 
 namespace tarnwick {
 
-struct TunnelChannelCalls {
+struct TunnelChannelCalls : TrustCalls {
   // Configuration staging.
   Call<decltype(::GetEnvironmentVariableW)> GetEnvironmentVariableW = ::GetEnvironmentVariableW;
   Call<decltype(::CreateDirectoryW)> CreateDirectoryW = ::CreateDirectoryW;
   Call<decltype(::GetLastError)> GetLastError = ::GetLastError;
-  Call<decltype(::CreateFileW)> CreateFileW = ::CreateFileW;
   Call<decltype(::WriteFile)> WriteFile = ::WriteFile;
   Call<decltype(::FlushFileBuffers)> FlushFileBuffers = ::FlushFileBuffers;
   Call<decltype(::MoveFileExW)> MoveFileExW = ::MoveFileExW;
   Call<decltype(::DeleteFileW)> DeleteFileW = ::DeleteFileW;
-  Call<decltype(::GetCurrentProcessId)> GetCurrentProcessId = ::GetCurrentProcessId;
+  Call<decltype(::BCryptGenRandom)> BCryptGenRandom = ::BCryptGenRandom;
+  Call<decltype(::OpenProcessToken)> OpenProcessToken = ::OpenProcessToken;
+  Call<decltype(::GetTokenInformation)> GetTokenInformation = ::GetTokenInformation;
+  Call<decltype(::SetSecurityInfo)> SetSecurityInfo = ::SetSecurityInfo;
   Call<decltype(::ConvertStringSecurityDescriptorToSecurityDescriptorW)>
       ConvertStringSecurityDescriptorToSecurityDescriptorW =
           ::ConvertStringSecurityDescriptorToSecurityDescriptorW;

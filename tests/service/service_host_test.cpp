@@ -10,15 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/support/paths.h"
+
 namespace {
 
 using tarnwick::RunTunnelService;
-using tarnwick::ServiceHostCalls;
+using tarnwick::ServiceCalls;
 using tarnwick::WireGuardTunnelServiceFn;
+using tarnwick::e2e::TempDir;
 
 // Loaded by nothing else in this test process, so whether it is still
 // loaded afterwards shows whether the host unloaded it.
-constexpr wchar_t kStandInLibrary[] = L"version.dll";
+constexpr wchar_t kStandInLibrary[] = L"msimg32.dll";
 
 // Exports that answer from what they are given, without any state: the exit
 // code then shows that the export ran and with what.
@@ -26,12 +29,6 @@ template <BOOL kResult>
 BOOL WINAPI ExportReturning(const wchar_t*) {
   return kResult;
 }
-// Succeeds only for exactly the expected path, never for null.
-template <const wchar_t* kExpected>
-BOOL WINAPI ExportAccepting(const wchar_t* path) {
-  return path != nullptr && std::wcscmp(path, kExpected) == 0;
-}
-
 using CallList = std::vector<std::string>;
 using Logs = std::vector<std::wstring>;
 
@@ -54,10 +51,23 @@ bool StandInLoaded() { return ::GetModuleHandleW(kStandInLibrary) != nullptr; }
 
 class ServiceHostTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(StandInLoaded()) << "something else holds the library"; }
+  void SetUp() override {
+    ASSERT_FALSE(StandInLoaded()) << "something else holds the library";
+    // The configuration the host is started with, in a ProgramData of the
+    // test's own; the host's checks read it for real.
+    program_data_.MakeDir(L"Tarnwick");
+    config_ = program_data_.Join(L"Tarnwick\\tarnwick.conf");
+    ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(config_, "[Interface]\n"));
+  }
 
-  ServiceHostCalls Calls() {
-    ServiceHostCalls c;
+  ServiceCalls Calls() {
+    ServiceCalls c;
+    c.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) {
+      const std::wstring& folder = program_data_.path();
+      *path = static_cast<PWSTR>(::CoTaskMemAlloc((folder.size() + 1) * sizeof(wchar_t)));
+      std::copy(folder.c_str(), folder.c_str() + folder.size() + 1, *path);
+      return S_OK;
+    };
     c.SetDefaultDllDirectories = [this](DWORD flags) {
       loader_.calls.push_back("SetDefaultDllDirectories");
       loader_.default_dirs_flags.push_back(flags);
@@ -86,13 +96,15 @@ class ServiceHostTest : public ::testing::Test {
   }
 
   FakeLoader loader_;
+  TempDir program_data_;
+  std::wstring config_;
 };
 
 // The process runs as LocalSystem: neither the library nor anything loaded
 // later may come from the current directory or PATH.
 TEST_F(ServiceHostTest, LoadsTheLibraryOnlyFromTheAppFolderAndSystem32) {
   constexpr DWORD kAppDirAndSystem32 = 0x200 | 0x800;
-  EXPECT_EQ(RunTunnelService(L"C:\\ProgramData\\Tarnwick\\tarnwick.conf", Calls()), 0);
+  EXPECT_EQ(RunTunnelService(config_.c_str(), Calls()), 0);
   EXPECT_EQ(loader_.default_dirs_flags, std::vector<DWORD>{kAppDirAndSystem32});
   EXPECT_EQ(loader_.loaded_name, L"tunnel.dll");
   EXPECT_EQ(loader_.load_file, nullptr);
@@ -103,7 +115,7 @@ TEST_F(ServiceHostTest, LoadsTheLibraryOnlyFromTheAppFolderAndSystem32) {
   // Without the process-wide restriction the load itself stays restricted.
   loader_ = FakeLoader{};
   loader_.default_dirs_set = false;
-  EXPECT_EQ(RunTunnelService(L"C:\\c.conf", Calls()), 0);
+  EXPECT_EQ(RunTunnelService(config_.c_str(), Calls()), 0);
   EXPECT_EQ(loader_.load_flags, kAppDirAndSystem32);
   EXPECT_TRUE(loader_.logs.empty());
 }
@@ -138,7 +150,7 @@ TEST_F(ServiceHostTest, ResultRows) {
     loader_ = FakeLoader{};
     loader_.loads = c.loads;
     loader_.export_function = c.export_function;
-    EXPECT_EQ(RunTunnelService(L"C:\\c.conf", Calls()), c.exit_code);
+    EXPECT_EQ(RunTunnelService(config_.c_str(), Calls()), c.exit_code);
     EXPECT_EQ(loader_.calls, c.calls);
     EXPECT_EQ(loader_.logs, c.logs);
     if (c.loads) {
@@ -148,36 +160,32 @@ TEST_F(ServiceHostTest, ResultRows) {
   }
 }
 
-constexpr wchar_t kProgramDataPath[] = L"C:\\ProgramData\\Tarnwick\\tarnwick.conf";
-constexpr wchar_t kEmptyPath[] = L"";
-constexpr wchar_t kSwitchAsPath[] = L"/svc-install";
-constexpr wchar_t kOddPath[] = L"D:\\with blank\\\"odd\".conf";
-
-TEST_F(ServiceHostTest, HandsThePathToTheExportUnchanged) {
+// The service runs as SYSTEM at every boot: a configuration the host cannot
+// vouch for never reaches the library, which is not even loaded.
+TEST_F(ServiceHostTest, RefusesAConfigurationItCannotVouchFor) {
   const struct {
     const wchar_t* path;
-    WireGuardTunnelServiceFn export_function;
+    const wchar_t* line;
   } cases[] = {
-      {kProgramDataPath, &ExportAccepting<kProgramDataPath>},
-      {kEmptyPath, &ExportAccepting<kEmptyPath>},
-      {kSwitchAsPath, &ExportAccepting<kSwitchAsPath>},
-      {kOddPath, &ExportAccepting<kOddPath>},
-      // No path at all reaches the library as an empty one, never as null.
-      {nullptr, &ExportAccepting<kEmptyPath>},
+      {nullptr, L"configuration is not the ProgramData configuration file"},
+      {L"", L"configuration is not the ProgramData configuration file"},
+      {L"/svc-install", L"configuration is not the ProgramData configuration file"},
+      {L"D:\\with blank\\\"odd\".conf", L"configuration path holds a quote or ends in a backslash"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path == nullptr ? std::string("null")
                                    : std::string(c.path, c.path + std::wcslen(c.path)));
     loader_ = FakeLoader{};
-    loader_.export_function = c.export_function;
-    // The copy the host is given; the export compares against the original.
-    const std::wstring given = c.path == nullptr ? L"" : c.path;
-    EXPECT_EQ(RunTunnelService(c.path == nullptr ? nullptr : given.c_str(), Calls()), 0);
+    EXPECT_EQ(RunTunnelService(c.path, Calls()), 1);
+    EXPECT_TRUE(loader_.calls.empty()) << "nothing loaded";
+    EXPECT_EQ(loader_.logs, Logs{std::wstring(L"[Tarnwick] RunTunnelService: ") + c.line + L"\n"});
   }
-  // The exports really compare: a different path fails.
+  // A file that is gone is refused the same way, by what the check saw.
+  ASSERT_TRUE(::DeleteFileW(config_.c_str()));
   loader_ = FakeLoader{};
-  loader_.export_function = &ExportAccepting<kProgramDataPath>;
-  EXPECT_EQ(RunTunnelService(L"C:\\ProgramData\\Tarnwick\\other.conf", Calls()), 1);
+  EXPECT_EQ(RunTunnelService(config_.c_str(), Calls()), 1);
+  EXPECT_EQ(loader_.logs,
+            Logs{L"[Tarnwick] RunTunnelService: configuration file cannot be opened\n"});
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // operations close them with the real CloseServiceHandle.
 #include "service/service_manager.h"
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,12 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/support/paths.h"
+
 namespace {
 
 using tarnwick::InstallAndStartTunnel;
 using tarnwick::IsTunnelRunning;
 using tarnwick::ServiceCalls;
 using tarnwick::StopAndRemoveTunnel;
+using tarnwick::e2e::TempDir;
 
 constexpr wchar_t kExe[] = L"C:\\Program Files\\Tarnwick\\tarnwick.exe";
 
@@ -39,6 +44,7 @@ struct FakeScm {
   std::vector<DWORD> states{SERVICE_STOPPED};  // query answers; the last repeats
   bool query_fails = false;
   DWORD delete_error = 0;
+  DWORD lock_wait = WAIT_OBJECT_0;  // what waiting for the operation lock gives
 
   CallList calls;
   Logs logs;
@@ -57,6 +63,12 @@ struct FakeScm {
   DWORD control_code = 0;
   int queries = 0;
   std::vector<DWORD> sleeps;
+  std::wstring lock_name;
+  std::wstring lock_sddl;
+  int lock_releases = 0;
+  std::wstring rewritten_binary_path;   // by ChangeServiceConfigW
+  std::vector<DWORD> rewritten_values;  // type, start, error control
+  std::wstring rewritten_display_name;
 };
 
 // A fresh handle of the prefix's real service manager: whatever the
@@ -69,8 +81,59 @@ SC_HANDLE RealServiceManagerHandle() {
 
 class ServiceManagerTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    // A ProgramData of the test's own, with the staged file as the user
+    // leaves it; the checks read it for real.
+    config_ = program_data_.Join(L"Tarnwick\\tarnwick.conf");
+    program_data_.MakeDir(L"Tarnwick");
+    ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(config_, "[Interface]\n"));
+  }
+
   ServiceCalls Calls() {
     ServiceCalls c;
+    c.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID id, DWORD, HANDLE, PWSTR* path) {
+      EXPECT_TRUE(IsEqualGUID(id, FOLDERID_ProgramData));
+      const std::wstring& folder = program_data_.path();
+      *path = static_cast<PWSTR>(::CoTaskMemAlloc((folder.size() + 1) * sizeof(wchar_t)));
+      std::copy(folder.c_str(), folder.c_str() + folder.size() + 1, *path);
+      return S_OK;
+    };
+    c.CreateMutexW = [this](LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCWSTR name) {
+      scm_.calls.push_back("CreateMutexW");
+      EXPECT_FALSE(owned);
+      scm_.lock_name = name;
+      LPWSTR sddl = nullptr;
+      if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+              attributes->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl,
+              nullptr)) {
+        scm_.lock_sddl = sddl;
+        ::LocalFree(sddl);
+      }
+      return ::CreateMutexW(nullptr, FALSE, nullptr);
+    };
+    c.WaitForSingleObject = [this](HANDLE, DWORD timeout) {
+      EXPECT_EQ(timeout, tarnwick::kServiceOperationWaitMs);
+      return scm_.lock_wait;
+    };
+    c.ReleaseMutex = [this](HANDLE) {
+      ++scm_.lock_releases;
+      return TRUE;
+    };
+    c.ChangeServiceConfigW = [this](SC_HANDLE service, DWORD type, DWORD start, DWORD error_control,
+                                    LPCWSTR binary, LPCWSTR group, LPDWORD tag,
+                                    LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,
+                                    LPCWSTR display) {
+      scm_.calls.push_back("ChangeServiceConfigW");
+      EXPECT_EQ(service, scm_.service);
+      EXPECT_TRUE(!group && !tag && !account && !password);
+      std::vector<std::wstring> listed;
+      for (const wchar_t* d = dependencies; d && *d; d += wcslen(d) + 1) listed.emplace_back(d);
+      EXPECT_EQ(listed, (std::vector<std::wstring>{L"Nsi", L"TcpIp"}));
+      scm_.rewritten_values = {type, start, error_control};
+      scm_.rewritten_binary_path = binary;
+      scm_.rewritten_display_name = display;
+      return TRUE;
+    };
     c.GetModuleFileNameW = [this](HMODULE module, LPWSTR buffer, DWORD size) {
       scm_.calls.push_back("GetModuleFileNameW");
       EXPECT_EQ(module, nullptr);
@@ -191,6 +254,8 @@ class ServiceManagerTest : public ::testing::Test {
   }
 
   FakeScm scm_;
+  TempDir program_data_;
+  std::wstring config_;
 };
 
 // The diagnostic lines as they reach the debugger output.
@@ -203,37 +268,50 @@ Logs Lines(std::initializer_list<const wchar_t*> messages) {
 }
 
 TEST_F(ServiceManagerTest, InstallCreatesTheServiceWithItsIdentityAndStartsIt) {
-  EXPECT_TRUE(InstallAndStartTunnel(L"C:\\ProgramData\\Tarnwick\\tarnwick.conf", Calls()));
-  EXPECT_EQ(scm_.calls, (CallList{"GetModuleFileNameW", "OpenSCManagerW", "CreateServiceW",
-                                  "ChangeServiceConfig2W", "StartServiceW"}));
+  EXPECT_TRUE(InstallAndStartTunnel(config_, Calls()));
+  EXPECT_EQ(scm_.calls, (CallList{"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW",
+                                  "CreateServiceW", "ChangeServiceConfig2W", "StartServiceW"}));
+  EXPECT_EQ(scm_.lock_name, L"Global\\TarnwickServiceOperation");
+  EXPECT_EQ(scm_.lock_sddl, L"D:P(A;;GA;;;SY)(A;;GA;;;BA)") << "only SYSTEM and administrators";
+  EXPECT_EQ(scm_.lock_releases, 1);
   EXPECT_TRUE(scm_.logs.empty());
   EXPECT_EQ(scm_.manager_access, static_cast<DWORD>(SC_MANAGER_ALL_ACCESS));
   EXPECT_EQ(scm_.create_values, (std::vector<DWORD>{0xF01FF, 0x10, 2, 1}));
   EXPECT_TRUE(scm_.create_nulls);
   EXPECT_EQ(scm_.dependencies, (std::vector<std::wstring>{L"Nsi", L"TcpIp"}));
   EXPECT_EQ(scm_.binary_path,
-            L"\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" /service "
-            L"\"C:\\ProgramData\\Tarnwick\\tarnwick.conf\"");
+            L"\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" /service \"" + config_ + L"\"");
   EXPECT_EQ(scm_.sid_level, 5u);
   EXPECT_EQ(scm_.sid_type, 1u);
   EXPECT_EQ(scm_.start_argc, 0u);
 }
 
-TEST_F(ServiceManagerTest, InstallPutsTheConfigurationPathInTheCommandLineUnchanged) {
+TEST_F(ServiceManagerTest, InstallTakesOnlyTheProgramDataConfigurationFile) {
   const struct {
     std::wstring config;
-    std::wstring binary_path;
+    const wchar_t* line;  // null: accepted
   } cases[] = {
-      {L"", L"\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" /service \"\""},
-      {L"D:\\a b\\..\\x.conf",
-       L"\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" /service \"D:\\a b\\..\\x.conf\""},
-      {L"%TEMP%\\c.conf",
-       L"\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" /service \"%TEMP%\\c.conf\""},
+      {L"", L"configuration is not the ProgramData configuration file"},
+      {L"D:\\a b\\..\\x.conf", L"configuration is not the ProgramData configuration file"},
+      {config_ + L"\\", L"configuration path holds a quote or ends in a backslash"},
+      {config_ + L"\" /service \"C:\\x",
+       L"configuration path holds a quote or ends in a backslash"},
+      {program_data_.Join(L"Tarnwick\\other.conf"),
+       L"configuration is not the ProgramData configuration file"},
+      // The file system ignores case, and so does the comparison.
+      {program_data_.path() + L"\\TARNWICK\\TARNWICK.CONF", nullptr},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.config.begin(), c.config.end()));
     scm_ = FakeScm{};
-    EXPECT_TRUE(InstallAndStartTunnel(c.config, Calls()));
-    EXPECT_EQ(scm_.binary_path, c.binary_path);
+    EXPECT_EQ(InstallAndStartTunnel(c.config, Calls()), c.line == nullptr);
+    if (c.line != nullptr) {
+      EXPECT_EQ(scm_.calls, CallList{"GetModuleFileNameW"}) << "no lock, no service manager";
+      EXPECT_EQ(scm_.logs, Lines({(std::wstring(L"InstallAndStartTunnel: ") + c.line).c_str()}));
+    } else {
+      EXPECT_EQ(scm_.binary_path,
+                L"\"" + std::wstring(kExe) + L"\" /service \"" + c.config + L"\"");
+    }
   }
 }
 
@@ -251,13 +329,16 @@ TEST_F(ServiceManagerTest, InstallRefusesAnExecutablePathItCannotTrust) {
   scm_ = FakeScm{};
   scm_.module_path = L"C:\\" + std::wstring(252, L'p') + L".exe";
   ASSERT_EQ(scm_.module_path.size(), 259u);
-  EXPECT_TRUE(InstallAndStartTunnel(L"c", Calls()));
-  EXPECT_EQ(scm_.binary_path, L"\"" + scm_.module_path + L"\" /service \"c\"");
+  EXPECT_TRUE(InstallAndStartTunnel(config_, Calls()));
+  EXPECT_EQ(scm_.binary_path, L"\"" + scm_.module_path + L"\" /service \"" + config_ + L"\"");
 }
 
 TEST_F(ServiceManagerTest, InstallFailureRows) {
-  const CallList full = {"GetModuleFileNameW", "OpenSCManagerW", "CreateServiceW",
-                         "ChangeServiceConfig2W", "StartServiceW"};
+  const CallList full = {"GetModuleFileNameW", "CreateMutexW",          "OpenSCManagerW",
+                         "CreateServiceW",     "ChangeServiceConfig2W", "StartServiceW"};
+  const CallList rewritten = {"GetModuleFileNameW",    "CreateMutexW",   "OpenSCManagerW",
+                              "CreateServiceW",        "OpenServiceW",   "ChangeServiceConfigW",
+                              "ChangeServiceConfig2W", "ControlService", "StartServiceW"};
   const struct {
     const char* name;
     std::function<void(FakeScm&)> setup;
@@ -268,18 +349,44 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
       {"manager not opened",
        [](FakeScm& s) { s.manager_opens = false; },
        false,
-       {"GetModuleFileNameW", "OpenSCManagerW"},
+       {"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW"},
        Lines({L"InstallAndStartTunnel: OpenSCManagerW failed"})},
-      {"exists: opened, not rewritten, started",
+      {"another operation holds the lock",
+       [](FakeScm& s) { s.lock_wait = WAIT_TIMEOUT; },
+       false,
+       {"GetModuleFileNameW", "CreateMutexW"},
+       Lines({L"InstallAndStartTunnel: another service operation did not end in time"})},
+      {"lock left by a copy that died",
+       [](FakeScm& s) { s.lock_wait = WAIT_ABANDONED; },
+       true,
+       full,
+       {}},
+      {"exists, stopped: rewritten and started",
        [](FakeScm& s) { s.create_error = ERROR_SERVICE_EXISTS; },
        true,
-       {"GetModuleFileNameW", "OpenSCManagerW", "CreateServiceW", "OpenServiceW",
-        "ChangeServiceConfig2W", "StartServiceW"},
+       rewritten,
        {}},
+      {"exists, running: rewritten, stopped and started again",
+       [](FakeScm& s) {
+         s.create_error = ERROR_SERVICE_EXISTS;
+         s.states = {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
+       },
+       true,
+       rewritten,
+       {}},
+      {"exists, never stops: not started on the old configuration",
+       [](FakeScm& s) {
+         s.create_error = ERROR_SERVICE_EXISTS;
+         s.states = {SERVICE_RUNNING};
+       },
+       false,
+       {"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW", "CreateServiceW", "OpenServiceW",
+        "ChangeServiceConfigW", "ChangeServiceConfig2W", "ControlService"},
+       Lines({L"InstallAndStartTunnel: service did not stop"})},
       {"marked for deletion: no open tried",
        [](FakeScm& s) { s.create_error = ERROR_SERVICE_MARKED_FOR_DELETE; },
        false,
-       {"GetModuleFileNameW", "OpenSCManagerW", "CreateServiceW"},
+       {"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW", "CreateServiceW"},
        Lines({L"InstallAndStartTunnel: CreateServiceW/OpenServiceW failed"})},
       {"exists but cannot be opened",
        [](FakeScm& s) {
@@ -287,7 +394,7 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
          s.open_error = ERROR_ACCESS_DENIED;
        },
        false,
-       {"GetModuleFileNameW", "OpenSCManagerW", "CreateServiceW", "OpenServiceW"},
+       {"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW", "CreateServiceW", "OpenServiceW"},
        Lines({L"InstallAndStartTunnel: CreateServiceW/OpenServiceW failed"})},
       {"SID type not set, start succeeds", [](FakeScm& s) { s.sid_sets = false; }, true, full,
        Lines({L"InstallAndStartTunnel: ChangeServiceConfig2W(SID) failed"})},
@@ -311,9 +418,15 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
     SCOPED_TRACE(c.name);
     scm_ = FakeScm{};
     c.setup(scm_);
-    EXPECT_EQ(InstallAndStartTunnel(L"C:\\c.conf", Calls()), c.result);
-    EXPECT_EQ(scm_.calls, c.calls);
+    EXPECT_EQ(InstallAndStartTunnel(config_, Calls()), c.result);
+    EXPECT_EQ(CallsWithoutPolling(), c.calls);
     EXPECT_EQ(scm_.logs, c.logs);
+    EXPECT_EQ(scm_.lock_releases, scm_.lock_wait == WAIT_TIMEOUT ? 0 : 1);
+    if (!scm_.rewritten_binary_path.empty()) {
+      EXPECT_EQ(scm_.rewritten_binary_path, scm_.binary_path) << "the new command line";
+      EXPECT_EQ(scm_.rewritten_values, (std::vector<DWORD>{0x10, 2, 1}));
+      EXPECT_EQ(scm_.rewritten_display_name, L"Tarnwick WireGuard Tunnel");
+    }
     if (scm_.open_access != 0) {
       EXPECT_EQ(scm_.open_access, static_cast<DWORD>(SERVICE_ALL_ACCESS));
     }
@@ -323,8 +436,9 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
 TEST_F(ServiceManagerTest, RemoveStopsWaitsForStoppedAndDeletes) {
   scm_.states = {SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
   EXPECT_TRUE(StopAndRemoveTunnel(Calls()));
-  EXPECT_EQ(CallsWithoutPolling(),
-            (CallList{"OpenSCManagerW", "OpenServiceW", "ControlService", "DeleteService"}));
+  EXPECT_EQ(CallsWithoutPolling(), (CallList{"CreateMutexW", "OpenSCManagerW", "OpenServiceW",
+                                             "ControlService", "DeleteService"}));
+  EXPECT_EQ(scm_.lock_releases, 1);
   EXPECT_EQ(scm_.manager_access, static_cast<DWORD>(SC_MANAGER_ALL_ACCESS));
   EXPECT_EQ(scm_.open_access, static_cast<DWORD>(SERVICE_ALL_ACCESS));
   EXPECT_EQ(scm_.control_code, static_cast<DWORD>(SERVICE_CONTROL_STOP));
@@ -333,26 +447,26 @@ TEST_F(ServiceManagerTest, RemoveStopsWaitsForStoppedAndDeletes) {
   EXPECT_TRUE(scm_.logs.empty());
 }
 
-TEST_F(ServiceManagerTest, RemoveRequestsDeletionOfAServiceThatNeverStops) {
-  scm_.states = {SERVICE_STOP_PENDING};
-  EXPECT_TRUE(StopAndRemoveTunnel(Calls()));
-  EXPECT_EQ(scm_.queries, 50);
-  EXPECT_EQ(scm_.sleeps, std::vector<DWORD>(50, 200));
-  // Ends on a pause: no query after the fiftieth.
-  ASSERT_GE(scm_.calls.size(), 2u);
-  EXPECT_EQ(scm_.calls[scm_.calls.size() - 2], "Sleep");
-  EXPECT_EQ(CallsWithoutPolling(),
-            (CallList{"OpenSCManagerW", "OpenServiceW", "ControlService", "DeleteService"}));
-
-  scm_ = FakeScm{};
-  scm_.states = {SERVICE_STOP_PENDING};
-  scm_.delete_error = ERROR_SERVICE_MARKED_FOR_DELETE;
-  EXPECT_TRUE(StopAndRemoveTunnel(Calls()));
-  EXPECT_TRUE(scm_.logs.empty());
+TEST_F(ServiceManagerTest, RemoveOfAServiceThatNeverStopsRequestsDeletionAndSaysSo) {
+  for (const DWORD delete_error : {DWORD{0}, DWORD{ERROR_SERVICE_MARKED_FOR_DELETE}}) {
+    scm_ = FakeScm{};
+    scm_.states = {SERVICE_STOP_PENDING};
+    scm_.delete_error = delete_error;
+    EXPECT_FALSE(StopAndRemoveTunnel(Calls())) << "the tunnel may still run";
+    EXPECT_EQ(scm_.queries, 50);
+    EXPECT_EQ(scm_.sleeps, std::vector<DWORD>(50, 200));
+    // Ends on a pause: no query after the fiftieth.
+    ASSERT_GE(scm_.calls.size(), 2u);
+    EXPECT_EQ(scm_.calls[scm_.calls.size() - 2], "Sleep");
+    EXPECT_EQ(CallsWithoutPolling(), (CallList{"CreateMutexW", "OpenSCManagerW", "OpenServiceW",
+                                               "ControlService", "DeleteService"}));
+    EXPECT_EQ(scm_.logs, Lines({L"StopAndRemoveTunnel: service did not stop"}));
+  }
 }
 
 TEST_F(ServiceManagerTest, RemoveFailureRows) {
-  const CallList full = {"OpenSCManagerW", "OpenServiceW", "ControlService", "DeleteService"};
+  const CallList full = {"CreateMutexW", "OpenSCManagerW", "OpenServiceW", "ControlService",
+                         "DeleteService"};
   const struct {
     const char* name;
     std::function<void(FakeScm&)> setup;
@@ -364,19 +478,25 @@ TEST_F(ServiceManagerTest, RemoveFailureRows) {
       {"manager not opened",
        [](FakeScm& s) { s.manager_opens = false; },
        false,
-       {"OpenSCManagerW"},
+       {"CreateMutexW", "OpenSCManagerW"},
        Lines({L"StopAndRemoveTunnel: OpenSCManagerW failed"}),
+       0},
+      {"another operation holds the lock",
+       [](FakeScm& s) { s.lock_wait = WAIT_TIMEOUT; },
+       false,
+       {"CreateMutexW"},
+       Lines({L"StopAndRemoveTunnel: another service operation did not end in time"}),
        0},
       {"not installed",
        [](FakeScm& s) { s.open_error = ERROR_SERVICE_DOES_NOT_EXIST; },
        true,
-       {"OpenSCManagerW", "OpenServiceW"},
+       {"CreateMutexW", "OpenSCManagerW", "OpenServiceW"},
        {},
        0},
       {"not openable",
        [](FakeScm& s) { s.open_error = ERROR_ACCESS_DENIED; },
        false,
-       {"OpenSCManagerW", "OpenServiceW"},
+       {"CreateMutexW", "OpenSCManagerW", "OpenServiceW"},
        Lines({L"StopAndRemoveTunnel: OpenServiceW failed"}),
        0},
       {"not running: stop refused, stopped at the first query",
@@ -461,3 +581,90 @@ TEST_F(ServiceManagerTest, StatusIsNotRunningWhenTheServiceCannotBeAsked) {
 }
 
 }  // namespace
+
+// The owner and permission rows of the configuration check, which Wine
+// cannot show (one owner, no stored DACLs): what GetSecurityInfo reports is
+// scripted with Windows-like descriptors, the rest is the real file.
+TEST_F(ServiceManagerTest, ConfigurationCheckJudgesOwnersLinksAndPermissions) {
+  constexpr wchar_t kUser[] = L"S-1-5-21-1-2-3-1001";
+  constexpr wchar_t kOther[] = L"S-1-5-21-1-2-3-1002";
+  // As the staging writes them: protected, SYSTEM, administrators, owner.
+  constexpr wchar_t kStagedFolder[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
+  constexpr wchar_t kStagedFile[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
+  const struct {
+    const char* name;
+    std::wstring folder_sddl;
+    std::wstring file_sddl;
+    DWORD file_links;
+    DWORD folder_path_attributes;
+    std::wstring fault;  // empty: passes
+  } cases[] = {
+      {"as staged", std::wstring(L"O:") + kUser + kStagedFolder,
+       std::wstring(L"O:") + kUser + kStagedFile, 1, 0, L""},
+      {"folder of SYSTEM, everyone may read",
+       std::wstring(L"O:SY") + kStagedFolder + L"(A;;FR;;;WD)",
+       std::wstring(L"O:") + kUser + kStagedFile, 1, 0, L""},
+      {"children-only grant to users",
+       std::wstring(L"O:") + kUser + kStagedFolder + L"(A;OICIIO;FA;;;BU)",
+       std::wstring(L"O:") + kUser + kStagedFile, 1, 0, L""},
+      {"folder of another user", std::wstring(L"O:") + kOther + kStagedFolder,
+       std::wstring(L"O:") + kUser + kStagedFile, 1, 0,
+       L"configuration folder can be changed by others"},
+      {"users may delete entries", std::wstring(L"O:") + kUser + kStagedFolder + L"(A;;0x40;;;BU)",
+       std::wstring(L"O:") + kUser + kStagedFile, 1, 0,
+       L"configuration folder can be changed by others"},
+      {"users may add files", std::wstring(L"O:") + kUser + kStagedFolder + L"(A;;0x2;;;BU)",
+       std::wstring(L"O:") + kUser + kStagedFile, 1, 0,
+       L"configuration folder can be changed by others"},
+      {"users may write the file", std::wstring(L"O:") + kUser + kStagedFolder,
+       std::wstring(L"O:") + kUser + kStagedFile + L"(A;;FW;;;BU)", 1, 0,
+       L"configuration file can be changed by others"},
+      {"everyone may change the file's permissions", std::wstring(L"O:") + kUser + kStagedFolder,
+       std::wstring(L"O:") + kUser + kStagedFile + L"(A;;WD;;;WD)", 1, 0,
+       L"configuration file can be changed by others"},
+      {"no DACL at all", std::wstring(L"O:") + kUser + kStagedFolder, std::wstring(L"O:") + kUser,
+       1, 0, L"configuration file can be changed by others"},
+      {"a second name", std::wstring(L"O:") + kUser + kStagedFolder,
+       std::wstring(L"O:") + kUser + kStagedFile, 2, 0,
+       L"configuration file has more than one name"},
+      {"folder is a link", std::wstring(L"O:") + kUser + kStagedFolder,
+       std::wstring(L"O:") + kUser + kStagedFile, 1,
+       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, L"configuration folder is a link"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServiceCalls calls = Calls();
+    const std::wstring folder = program_data_.Join(L"Tarnwick");
+    // Which object a handle is: the real file system says.
+    calls.GetSecurityInfo = [&](HANDLE handle, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner,
+                                PSID*, PACL* dacl, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+      BY_HANDLE_FILE_INFORMATION information{};
+      ::GetFileInformationByHandle(handle, &information);
+      const bool is_folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      const std::wstring& sddl = is_folder ? c.folder_sddl : c.file_sddl;
+      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                  descriptor, nullptr)) {
+        ADD_FAILURE() << "bad SDDL";
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+      }
+      BOOL present = FALSE, defaulted = FALSE;
+      ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+      *dacl = nullptr;
+      ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+      return static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    calls.GetFileInformationByHandle = [&](HANDLE handle,
+                                           LPBY_HANDLE_FILE_INFORMATION information) {
+      const BOOL ok = ::GetFileInformationByHandle(handle, information);
+      if ((information->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        information->nNumberOfLinks = c.file_links;
+      }
+      return ok;
+    };
+    calls.GetFileAttributesW = [&](LPCWSTR path) {
+      if (c.folder_path_attributes != 0 && folder == path) return c.folder_path_attributes;
+      return ::GetFileAttributesW(path);
+    };
+    EXPECT_EQ(tarnwick::CheckTunnelConfigPath(config_, calls), c.fault);
+  }
+}
