@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -101,6 +102,12 @@ struct FakeSystem {
   Write write = Write::kAll;
   bool flush_fails = false;
   bool move_fails = false;
+  // The folder as the vouching sees it.
+  DWORD folder_attributes = FILE_ATTRIBUTE_DIRECTORY;
+  std::optional<std::wstring> folder_owner;  // SDDL owner; none: the real one (this user)
+  bool folder_denies_write_dac = false;
+  DWORD set_security_error = ERROR_SUCCESS;
+  bool random_fails = false;
 
   struct Create {
     std::wstring path;
@@ -121,7 +128,12 @@ struct FakeSystem {
   std::wstring move_from, move_to;
   DWORD move_flags = 0;
   std::vector<std::wstring> deleted;
+  std::vector<std::wstring> folder_opens;
+  std::vector<std::wstring> set_security;  // flags and DACL of each re-application
 };
+
+// What the fake random source gives: the name of the temporary file shows it.
+constexpr wchar_t kSuffix[] = L"000102030405060708090a0b0c0d0e0f";
 
 class ConfigStagingTest : public ::testing::Test {
  protected:
@@ -154,6 +166,17 @@ class ConfigStagingTest : public ::testing::Test {
                            LPSECURITY_ATTRIBUTES attributes, DWORD disposition, DWORD flags,
                            HANDLE) -> HANDLE {
       NoteClose();
+      if ((flags & FILE_FLAG_BACKUP_SEMANTICS) != 0) {
+        // The folder, opened to be vouched for: a real folder stands in.
+        EXPECT_EQ(disposition, static_cast<DWORD>(OPEN_EXISTING));
+        EXPECT_NE(flags & FILE_FLAG_OPEN_REPARSE_POINT, 0u) << "a link is opened, not followed";
+        fs_.folder_opens.push_back(path);
+        if (fs_.folder_denies_write_dac && (access & WRITE_DAC) != 0) {
+          return INVALID_HANDLE_VALUE;
+        }
+        return ::CreateFileW(TempFolder().c_str(), access, share, nullptr, OPEN_EXISTING, flags,
+                             nullptr);
+      }
       fs_.creates.push_back({path, access, share, disposition, flags, DaclOf(attributes),
                              attributes ? attributes->bInheritHandle : TRUE});
       fs_.events.push_back(L"create");
@@ -199,7 +222,42 @@ class ConfigStagingTest : public ::testing::Test {
       fs_.deleted.push_back(path);
       return TRUE;
     };
-    c.GetCurrentProcessId = [] { return DWORD{4242}; };
+    c.GetFileAttributesW = [this](LPCWSTR) { return fs_.folder_attributes; };
+    c.GetSecurityInfo = [this](HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
+                               PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                               PSECURITY_DESCRIPTOR* descriptor) -> DWORD {
+      if (!fs_.folder_owner) {
+        return ::GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor);
+      }
+      const std::wstring sddl = L"O:" + *fs_.folder_owner + L"D:P(A;;FA;;;SY)";
+      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                  descriptor, nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+      }
+      BOOL present = FALSE, defaulted = FALSE;
+      ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+      ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+      return ERROR_SUCCESS;
+    };
+    c.SetSecurityInfo = [this](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION what, PSID owner,
+                               PSID group, PACL dacl, PACL sacl) -> DWORD {
+      EXPECT_TRUE(owner == nullptr && group == nullptr && sacl == nullptr);
+      SECURITY_DESCRIPTOR descriptor;
+      ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+      ::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE);
+      ::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+      wchar_t* text = nullptr;
+      ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          &descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
+      fs_.set_security.push_back(std::to_wstring(what) + L" " + (text ? text : L"?"));
+      if (text) ::LocalFree(text);
+      return fs_.set_security_error;
+    };
+    c.BCryptGenRandom = [this](BCRYPT_ALG_HANDLE, PUCHAR buffer, ULONG size, ULONG) -> NTSTATUS {
+      if (fs_.random_fails) return static_cast<NTSTATUS>(0xC0000001L);
+      for (ULONG i = 0; i < size; ++i) buffer[i] = static_cast<UCHAR>(i);
+      return 0;
+    };
     c.ConvertStringSecurityDescriptorToSecurityDescriptorW =
         [this](LPCWSTR sddl, DWORD revision, PSECURITY_DESCRIPTOR* descriptor,
                PULONG size) -> BOOL {
@@ -356,14 +414,16 @@ TEST_F(ConfigStagingTest, FolderAndFileAdmitOnlySystemAdministratorsAndOwner) {
   const FakeSystem::Create& create = fs_.creates[0];
   EXPECT_EQ(create.dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)");
   EXPECT_FALSE(create.inherit);
-  EXPECT_EQ(create.path, L"C:\\ProgramData\\Tarnwick\\tarnwick.conf.4242.tmp");
+  EXPECT_EQ(create.path,
+            L"C:\\ProgramData\\Tarnwick\\tarnwick.conf." + std::wstring(kSuffix) + L".tmp");
   EXPECT_EQ(create.access, static_cast<DWORD>(GENERIC_WRITE));
   EXPECT_EQ(create.share, 0u);
   // A new file only: a file left at that name is never reopened with
   // whatever permissions it carries.
   EXPECT_EQ(create.disposition, static_cast<DWORD>(CREATE_NEW));
   EXPECT_EQ(create.flags, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
-  EXPECT_EQ(fs_.descriptors.size(), 2u);
+  // The folder's, the one re-applied to the folder this user owns, the file's.
+  EXPECT_EQ(fs_.descriptors.size(), 3u);
 }
 
 TEST_F(ConfigStagingTest, NoDescriptorMeansNothingIsCreated) {
@@ -380,11 +440,13 @@ TEST_F(ConfigStagingTest, TextReplacesTheFileInOneStepAfterOneCompleteWrite) {
 
   ASSERT_EQ(fs_.writes.size(), 1u);
   EXPECT_EQ(fs_.writes[0], text);
-  EXPECT_EQ(fs_.move_from, L"C:\\ProgramData\\Tarnwick\\tarnwick.conf.4242.tmp");
+  EXPECT_EQ(fs_.move_from,
+            L"C:\\ProgramData\\Tarnwick\\tarnwick.conf." + std::wstring(kSuffix) + L".tmp");
   EXPECT_EQ(fs_.move_flags, static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   // The handle is closed before the move, so the rename is not refused for
   // the file being open.
-  const std::vector<std::wstring> order = {L"delete", L"create", L"write", L"close", L"move"};
+  // Nothing is deleted before: the name is new.
+  const std::vector<std::wstring> order = {L"create", L"write", L"close", L"move"};
   EXPECT_EQ(fs_.events, order);
 }
 
@@ -413,7 +475,8 @@ TEST_F(ConfigStagingTest, AnyFailureAfterTheCreateRemovesTheTemporaryFile) {
     EXPECT_EQ(std::count(fs_.events.begin(), fs_.events.end(), L"move"), row.moved ? 1 : 0);
     ASSERT_FALSE(fs_.events.empty());
     EXPECT_EQ(fs_.events.back(), L"delete");
-    EXPECT_EQ(fs_.deleted.back(), L"C:\\ProgramData\\Tarnwick\\tarnwick.conf.4242.tmp");
+    EXPECT_EQ(fs_.deleted.back(),
+              L"C:\\ProgramData\\Tarnwick\\tarnwick.conf." + std::wstring(kSuffix) + L".tmp");
     for (const std::wstring& path : fs_.deleted) {
       EXPECT_NE(path, L"C:\\ProgramData\\Tarnwick\\tarnwick.conf") << "the old file stays";
     }
@@ -425,6 +488,56 @@ TEST_F(ConfigStagingTest, FileThatCannotBeCreatedGivesEmptyPath) {
   EXPECT_EQ(Write("x"), L"");
   EXPECT_TRUE(fs_.writes.empty());
   EXPECT_TRUE(fs_.move_from.empty());
+}
+
+// Whatever stands at the folder's path may have been put there by another
+// local user: it is vouched for before a key is written into it.
+TEST_F(ConfigStagingTest, FolderIsVouchedForBeforeAnythingIsWrittenIntoIt) {
+  const std::wstring reapplied =
+      std::to_wstring(DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION) +
+      L" D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
+  struct Row {
+    const char* what;
+    std::function<void(FakeSystem&)> setup;
+    bool written;
+    std::vector<std::wstring> set_security;
+  } rows[] = {
+      {"this user's folder: permissions tightened again", [](FakeSystem&) {}, true, {reapplied}},
+      {"SYSTEM's folder, not writable for this user",
+       [](FakeSystem& f) {
+         f.folder_owner = L"SY";
+         f.folder_denies_write_dac = true;
+       },
+       true,
+       {}},
+      {"administrators' folder", [](FakeSystem& f) { f.folder_owner = L"BA"; }, true, {}},
+      {"another user's folder",
+       [](FakeSystem& f) { f.folder_owner = L"S-1-5-21-9-9-9-2000"; },
+       false,
+       {}},
+      {"a link",
+       [](FakeSystem& f) { f.folder_attributes |= FILE_ATTRIBUTE_REPARSE_POINT; },
+       false,
+       {}},
+      {"permissions cannot be tightened",
+       [](FakeSystem& f) { f.set_security_error = ERROR_ACCESS_DENIED; },
+       false,
+       {reapplied}},
+      {"no unpredictable name to be had",
+       [](FakeSystem& f) { f.random_fails = true; },
+       false,
+       {reapplied}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs_ = FakeSystem{};
+    row.setup(fs_);
+    EXPECT_EQ(Write("[Interface]\n"),
+              row.written ? L"C:\\ProgramData\\Tarnwick\\tarnwick.conf" : L"");
+    EXPECT_FALSE(fs_.folder_opens.empty());
+    EXPECT_EQ(fs_.set_security, row.set_security);
+    if (!row.written) EXPECT_TRUE(fs_.creates.empty()) << "nothing is written";
+  }
 }
 
 // The real file system from here on.
@@ -447,7 +560,7 @@ TEST_F(ConfigStagingTest, FileHoldsExactlyTheLastTextsBytes) {
 TEST_F(ConfigStagingTest, PlainFileNamedTarnwickBlocksTheWrite) {
   const TunnelChannelCalls calls = OnDisk();
   WriteAll(folder_, "not a folder");
-  EXPECT_EQ(GetProgramDataDirectory(calls), folder_) << "the folder step sees it as existing";
+  EXPECT_EQ(GetProgramDataDirectory(calls), L"") << "what stands there is not a folder";
   EXPECT_EQ(WriteTunnelConfig("x", calls), L"");
   EXPECT_EQ(ReadAll(folder_), "not a folder");
 }
