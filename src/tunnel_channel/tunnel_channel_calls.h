@@ -1,9 +1,18 @@
-// The Windows calls of the tunnel channel (configuration staging and the
-// elevated self-invocation), defaulting to the real ones. Handles and
-// system-allocated memory are given back by their owners, not through here.
+// The Windows calls of the tunnel channel (configuration staging, the
+// elevated self-invocation and the traffic counters), defaulting to the
+// real ones. Handles and system-allocated memory are given back by their
+// owners, not through here.
 #pragma once
 
 #include <windows.h>
+
+// Winsock and its address types before IP Helper, whose interface calls
+// need them (one block each, so no sorting swaps them).
+#include <winsock2.h>
+
+#include <ws2ipdef.h>
+
+#include <iphlpapi.h>
 
 #include <bcrypt.h>
 #include <sddl.h>
@@ -36,6 +45,11 @@ struct TunnelChannelCalls : TrustCalls {
   Call<decltype(::ShellExecuteExW)> ShellExecuteExW = ::ShellExecuteExW;
   Call<decltype(::WaitForSingleObject)> WaitForSingleObject = ::WaitForSingleObject;
   Call<decltype(::GetExitCodeProcess)> GetExitCodeProcess = ::GetExitCodeProcess;
+
+  // Traffic counters of the tunnel's adapter.
+  Call<decltype(::ConvertInterfaceAliasToLuid)> ConvertInterfaceAliasToLuid =
+      ::ConvertInterfaceAliasToLuid;
+  Call<decltype(::GetIfEntry2)> GetIfEntry2 = ::GetIfEntry2;
 };
 
 }  // namespace tarnwick

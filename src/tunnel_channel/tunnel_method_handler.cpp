@@ -7,6 +7,7 @@
 #include "platform/command_line.h"
 #include "tunnel_channel/config_staging.h"
 #include "tunnel_channel/elevation.h"
+#include "tunnel_channel/tunnel_stats.h"
 
 namespace tarnwick {
 namespace {
@@ -60,11 +61,13 @@ void StopTunnel(MethodResult& result, const TunnelChannelCalls& calls) {
   result.Error("TUNNEL_ERROR", "Could not stop the VPN service");
 }
 
-void GetStats(MethodResult& result) {
-  // No traffic counters are read; the UI shows -1 as unknown.
+void GetStats(MethodResult& result, const TunnelChannelCalls& calls) {
+  // The adapter's counters, -1 each while it does not exist; always 64-bit,
+  // however small the count.
+  const TunnelStats counters = ReadTunnelStats(calls);
   EncodableValueMap stats;
-  stats[EncodableValue("rx_bytes")] = EncodableValue(int64_t{-1});
-  stats[EncodableValue("tx_bytes")] = EncodableValue(int64_t{-1});
+  stats[EncodableValue("rx_bytes")] = EncodableValue(counters.rx_bytes);
+  stats[EncodableValue("tx_bytes")] = EncodableValue(counters.tx_bytes);
   result.Success(EncodableValue(stats));
 }
 
@@ -82,7 +85,7 @@ void HandleTunnelMethodCall(const flutter::MethodCall& call,
   } else if (method == "getStatus") {
     result->Success(EncodableValue(IsTunnelRunning(service_calls)));
   } else if (method == "getStats") {
-    GetStats(*result);
+    GetStats(*result, calls);
   } else {
     result->NotImplemented();
   }

@@ -179,7 +179,15 @@ class LineParser {
     const std::string what = NextWord(&rest_);
     if (what == "frame") return Simple(StepKind::kWaitFrame);
     if (what == "visible") return Simple(StepKind::kWaitVisible);
-    return Fail("wait takes frame or visible");
+    if (what == "file") {
+      step_.kind = StepKind::kWaitFile;
+      const size_t start = rest_.find_first_not_of(" \t");
+      const size_t end = rest_.find_last_not_of(" \t");
+      if (start == std::string::npos) return Fail("missing file path");
+      step_.text = rest_.substr(start, end - start + 1);
+      return true;
+    }
+    return Fail("wait takes frame, visible or file");
   }
 
   bool Milliseconds(StepKind kind) {

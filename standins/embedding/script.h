@@ -16,6 +16,7 @@ enum class StepKind {
   kExpectBytes,  // ... exactly `bytes` (empty, hex, success and error forms)
   kWaitFrame,
   kWaitVisible,
+  kWaitFile,     // until a file `text` exists (a test's cue from outside)
   kSleep,        // `number` ms
   kTimeout,      // `number` ms for later waits
   kPost,         // PostMessageW(top, message, wparam, lparam)

@@ -116,6 +116,12 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Step& step, std::string* detai
       if (top != nullptr && IsWindowVisible(top)) return Outcome::kDone;
       *detail = top == nullptr ? "the view was never adopted" : "the window stayed hidden";
       return Outcome::kWait;
+    case StepKind::kWaitFile:
+      if (GetFileAttributesW(WideFromNarrow(step.text).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return Outcome::kDone;
+      }
+      *detail = "no file " + QuoteBytes(step.text);
+      return Outcome::kWait;
     case StepKind::kSleep:
       return static_cast<int64_t>(GetTickCount64() - started_at_) >= step.number ? Outcome::kDone
                                                                                  : Outcome::kWait;

@@ -38,8 +38,9 @@ TEST(ScriptTest, ParsesEveryStepSkippingCommentsAndBlankLines) {
       "client-size * 700\n"
       "view-fills-client\n"
       "note hello  world\n"
-      "close\n");
-  ASSERT_EQ(steps.size(), 21u);
+      "close\n"
+      "wait file  cues\\go now.txt \n");
+  ASSERT_EQ(steps.size(), 22u);
   EXPECT_EQ(steps[0].line, 3);
   EXPECT_EQ(steps[0].kind, StepKind::kSend);
   EXPECT_EQ(steps[0].channel, "com.tarnwick.vpn/tunnel");
@@ -75,6 +76,8 @@ TEST(ScriptTest, ParsesEveryStepSkippingCommentsAndBlankLines) {
   EXPECT_EQ(steps[19].text, "hello  world");
   EXPECT_EQ(steps[20].kind, StepKind::kClose);
   EXPECT_EQ(steps[20].source, "close");
+  EXPECT_EQ(steps[21].kind, StepKind::kWaitFile);
+  EXPECT_EQ(steps[21].text, "cues\\go now.txt") << "the rest of the line, trimmed";
 }
 
 TEST(ScriptTest, BadLinesNameTheLineAndTheReason) {
@@ -93,6 +96,7 @@ TEST(ScriptTest, BadLinesNameTheLineAndTheReason) {
       {"expect error 5\n", "line 1: the error code must be a string"},
       {"expect error \"E\" 5\n", "line 1: the error message must be a string"},
       {"wait forever\n", "line 1: wait takes"},
+      {"wait file \n", "line 1: missing file path"},
       {"sleep -1\n", "line 1: expected milliseconds"},
       {"post WM_NOPE\n", "line 1: bad window message"},
       {"sendmsg WM_APP 0\n", "line 1: sendmsg needs wparam and lparam"},

@@ -12,7 +12,9 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "embedding/standard_method_codec.h"
@@ -125,6 +127,19 @@ class TunnelMethodHandlerTest : public ::testing::Test {
       *code = elevation_ == Elevation::kExits0 ? 0 : 1;
       return TRUE;
     };
+    // The tunnel's adapter, when the test gives it one.
+    c.ConvertInterfaceAliasToLuid = [this](const WCHAR* alias, NET_LUID* luid) -> NETIO_STATUS {
+      EXPECT_STREQ(alias, L"tarnwick");
+      if (!adapter_octets_) return ERROR_NOT_FOUND;
+      luid->Value = 7;
+      return NO_ERROR;
+    };
+    c.GetIfEntry2 = [this](MIB_IF_ROW2* row) -> NETIO_STATUS {
+      EXPECT_EQ(row->InterfaceLuid.Value, 7u);
+      row->InOctets = adapter_octets_->first;
+      row->OutOctets = adapter_octets_->second;
+      return NO_ERROR;
+    };
     return c;
   }
 
@@ -185,6 +200,7 @@ class TunnelMethodHandlerTest : public ::testing::Test {
   int staging_attempts_ = 0;
   std::vector<std::wstring> elevations_;
   int status_queries_ = 0;
+  std::optional<std::pair<ULONG64, ULONG64>> adapter_octets_;  // in, out
 };
 
 const std::string kConfig = "[Interface]\nPrivateKey = k\xc3\xa9y\n";
@@ -299,11 +315,17 @@ TEST_F(TunnelMethodHandlerTest, StatusAndStatsNeverFail) {
               Hex(SuccessWith(running ? kTrue : kFalse)));
     EXPECT_EQ(status_queries_, 2);
 
-    // Keys in map order, "rx_bytes" first; both 64-bit -1 whatever the state.
-    const ByteVector stats =
+    // Keys in map order, "rx_bytes" first; 64-bit -1 while there is no
+    // adapter, its octets when there is, however small.
+    adapter_octets_.reset();
+    const ByteVector unknown =
         SuccessWith(Map({Str("rx_bytes"), kInt64MinusOne, Str("tx_bytes"), kInt64MinusOne}));
-    EXPECT_EQ(Hex(Handle(MethodCall("getStats", kNull))), Hex(stats));
-    EXPECT_EQ(Hex(Handle(MethodCall("getStats", Str("x")))), Hex(stats));
+    EXPECT_EQ(Hex(Handle(MethodCall("getStats", kNull))), Hex(unknown));
+    adapter_octets_ = {{0x0102, 5}};
+    EXPECT_EQ(
+        Hex(Handle(MethodCall("getStats", Str("x")))),
+        Hex(SuccessWith(Map({Str("rx_bytes"), tarnwick::Bytes("04 02 01 00 00 00 00 00 00"),
+                             Str("tx_bytes"), tarnwick::Bytes("04 05 00 00 00 00 00 00 00")}))));
     EXPECT_EQ(status_queries_, 2) << "stats query nothing";
     EXPECT_TRUE(elevations_.empty());
     EXPECT_EQ(staging_attempts_, 0);
