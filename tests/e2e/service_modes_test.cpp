@@ -266,6 +266,7 @@ TEST_F(ServiceModesTest, PrivilegedCopiesRefuseAConfigurationTheyCannotVouchFor)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    ASSERT_TRUE(RemoveTunnelService());  // a case that failed leaves none for the next
     ASSERT_TRUE(RemoveTree(config_.folder()));
     switch (c.setup) {
       case Setup::kNone: ASSERT_FALSE(WriteConfig(kValidConfig).empty()); break;

