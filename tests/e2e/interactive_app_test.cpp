@@ -18,6 +18,7 @@
 #include "tests/e2e/support/debug_output.h"
 #include "tests/e2e/support/paths.h"
 #include "tests/e2e/support/process.h"
+#include "tests/e2e/support/program_data.h"
 #include "tests/e2e/support/tunnel_service.h"
 #include "tools/dbwin_capture.h"
 
@@ -332,13 +333,15 @@ TEST_F(InteractiveAppTest, TunnelChannelAnswersByteForByte) {
 }
 
 TEST_F(InteractiveAppTest, StartAndStopTunnelRunTheRealService) {
+  // The elevated copy takes only the ProgramData known folder's file.
+  const ProgramDataConfig config;
+  ASSERT_TRUE(config.ready());
   ASSERT_TRUE(RemoveTunnelService());
-  TunnelServiceCleanup cleanup;
+  TunnelServiceCleanup cleanup;  // after config: the service goes before its file
   DebugOutputCapture capture;
   DWORD error = 0;
-  ASSERT_TRUE(capture.Start(&error)) << "debugger output not capturable, error " << error;
-
-  const std::wstring program_data = temp_.MakeDir(L"program data");
+  ASSERT_TRUE(capture.Start(&error, kDebugOutputClaimMs))
+      << "debugger output not capturable, error " << error;
   const std::string script = std::string("wait frame\n") +
                              "timeout 60000\n"
                              "call " +
@@ -358,11 +361,11 @@ TEST_F(InteractiveAppTest, StartAndStopTunnelRunTheRealService) {
                              " getStatus\n"
                              "expect success false\n"
                              "close\n";
-  const AppRun run = Run(script, {}, {{L"PROGRAMDATA", program_data}});
+  const AppRun run = Run(script, {}, {{L"PROGRAMDATA", ProgramDataDir()}});
   ExpectCleanRun(run);
 
   // The file holds exactly the UI's bytes, and the service read it.
-  const std::wstring config_path = JoinPath(JoinPath(program_data, L"Tarnwick"), L"tarnwick.conf");
+  const std::wstring& config_path = config.path();
   std::string written;
   ASSERT_TRUE(ReadFileBytes(config_path, &written));
   EXPECT_EQ(written, kConfigText);

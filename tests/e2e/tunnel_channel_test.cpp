@@ -1,7 +1,9 @@
 // The tunnel channel's whole road under Wine: encoded method calls into the
-// handler, the configuration written under "PROGRAMDATA", the real elevated
-// copy of the built tarnwick.exe installing the real service, which the
-// tunnel stand-in runs with that file, and the status the UI then sees.
+// handler, the configuration staged in the ProgramData folder, the real
+// elevated copy of the built tarnwick.exe installing the real service, which
+// the tunnel stand-in runs with that file, and the status the UI then sees;
+// and staging under a "PROGRAMDATA" of the test, where only a real folder
+// is written to.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,9 @@
 
 #include "embedding/method_result.h"
 #include "embedding/standard_method_codec.h"
+#include "tests/e2e/support/debug_output.h"
 #include "tests/e2e/support/paths.h"
+#include "tests/e2e/support/program_data.h"
 #include "tests/e2e/support/tunnel_service.h"
 #include "tools/dbwin_capture.h"
 #include "tunnel_channel/elevation.h"
@@ -34,6 +38,19 @@ constexpr char kConfig[] =
     "[Peer]\n"
     "PublicKey = W7hBaZUcmWBiha1wVGvp/taOW4/hs/k5qtojjK88ZqU=\n"
     "AllowedIPs = 10.66.0.0/24\n";
+constexpr char kTwoPeers[] =
+    "[Interface]\n"
+    "PrivateKey = mX6DP8ne3y7cRREUKfZSO7SJcRQuGFK6AYRoprA7/x8=\n"
+    "Address = 10.66.0.2/32\n"
+    "\n"
+    "[Peer]\n"
+    "PublicKey = W7hBaZUcmWBiha1wVGvp/taOW4/hs/k5qtojjK88ZqU=\n"
+    "AllowedIPs = 10.66.0.0/24\n"
+    "\n"
+    "[Peer]\n"
+    "PublicKey = qwPoRz0HFWcV+M3WEV61eLlr/hgqe66/VIsTpTn9aeM=\n"
+    "AllowedIPs = 10.67.0.0/24\n"
+    "Endpoint = 192.0.2.7:51820\n";
 
 // Method calls as the UI encodes them.
 Bytes CallWithoutArguments(const std::string& method) {
@@ -48,7 +65,15 @@ Bytes StartTunnelCall(const std::string& config) {
   out.insert(out.end(), name.begin(), name.end());
   const Bytes map_head = {0x0D, 0x01, 0x07, 0x06, 'c', 'o', 'n', 'f', 'i', 'g', 0x07};
   out.insert(out.end(), map_head.begin(), map_head.end());
-  out.push_back(static_cast<uint8_t>(config.size()));  // under 254 bytes
+  // The codec's size: one byte below 254, else 254 and 16 bits (the
+  // configurations here are shorter than 64 KiB).
+  if (config.size() < 254) {
+    out.push_back(static_cast<uint8_t>(config.size()));
+  } else {
+    out.push_back(254);
+    out.push_back(static_cast<uint8_t>(config.size() & 0xFF));
+    out.push_back(static_cast<uint8_t>(config.size() >> 8));
+  }
   out.insert(out.end(), config.begin(), config.end());
   return out;
 }
@@ -60,22 +85,45 @@ const Bytes kStats = {0x00, 0x0D, 0x02, 0x07, 0x08, 'r',  'x',  '_',  'b',  'y',
                       0x07, 0x08, 't',  'x',  '_',  'b',  'y',  't',  'e',  's',  0x04,
                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
+// Error envelopes: code, message, no details.
+Bytes ErrorReply(const std::string& code, const std::string& message) {
+  Bytes out = {0x01, 0x07, static_cast<uint8_t>(code.size())};
+  out.insert(out.end(), code.begin(), code.end());
+  out.push_back(0x07);
+  out.push_back(static_cast<uint8_t>(message.size()));
+  out.insert(out.end(), message.begin(), message.end());
+  out.push_back(0x00);
+  return out;
+}
+
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// The product's diagnostic lines, from any process.
+std::vector<std::string> TarnwickLines(const DebugOutputCapture& capture) {
+  std::vector<std::string> lines;
+  for (const DebugLine& line : capture.Lines()) {
+    if (line.text.rfind("[Tarnwick]", 0) == 0) lines.push_back(line.text);
+  }
+  return lines;
+}
 
 class TunnelChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(FileExists(app_exe_)) << Narrow(app_exe_);
+    ASSERT_FALSE(temp_.path().empty());
+    ASSERT_TRUE(config_.ready()) << "the ProgramData configuration folder cannot be taken over";
     ASSERT_TRUE(RemoveTunnelService()) << "a service from an earlier run is stuck";
     DWORD error = 0;
-    ASSERT_TRUE(capture_.Start(&error)) << "debugger output not capturable, error " << error;
+    ASSERT_TRUE(capture_.Start(&error, kDebugOutputClaimMs))
+        << "debugger output not capturable, error " << error;
 
     wchar_t previous[32768];
     const DWORD n = ::GetEnvironmentVariableW(L"PROGRAMDATA", previous, 32768);
     if (n > 0 && n < 32768) previous_program_data_ = std::wstring(previous, n);
-    // A blank in the path: the quoted path must reach the copy as one argument.
-    program_data_ = temp_.MakeDir(L"Program Data");
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"PROGRAMDATA", program_data_.c_str()));
+    // Staging names the folder after the variable, the privileged copies
+    // after the known folder: on a real machine they agree.
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"PROGRAMDATA", ProgramDataDir().c_str()));
 
     // The test program is not tarnwick.exe: the elevated copy is the app's.
     calls_.GetModuleFileNameW = [this](HMODULE, LPWSTR buffer, DWORD size) -> DWORD {
@@ -108,9 +156,9 @@ class TunnelChannelTest : public ::testing::Test {
 
   std::wstring app_exe_ = AppExe();
   TempDir temp_;
-  TunnelServiceCleanup cleanup_;  // after temp_: the service goes before its file
+  ProgramDataConfig config_;
+  TunnelServiceCleanup cleanup_;  // after temp_ and config_: the service goes before its files
   DebugOutputCapture capture_;
-  std::wstring program_data_;
   std::optional<std::wstring> previous_program_data_;
   TunnelChannelCalls calls_;
 };
@@ -123,7 +171,7 @@ TEST_F(TunnelChannelTest, StartStatusStopRoad) {
 
   ASSERT_EQ(Send(StartTunnelCall(kConfig)), kSuccessTrue);
 
-  const std::wstring config_path = program_data_ + L"\\Tarnwick\\tarnwick.conf";
+  const std::wstring& config_path = config_.path();
   std::string written;
   ASSERT_TRUE(ReadFileBytes(config_path, &written));
   EXPECT_EQ(written, kConfig) << "exactly the UI's bytes";
@@ -150,6 +198,67 @@ TEST_F(TunnelChannelTest, StartStatusStopRoad) {
 
   // With nothing installed, a second stop still succeeds.
   EXPECT_EQ(Send(CallWithoutArguments("stopTunnel")), kSuccessTrue);
+}
+
+// A second start with another configuration restarts the running tunnel,
+// which then runs the second.
+TEST_F(TunnelChannelTest, SecondStartRunsTheNewConfiguration) {
+  const std::string read_line =
+      "[tunnel-standin] read configuration \"" + Narrow(config_.path()) + "\": ";
+  ASSERT_EQ(Send(StartTunnelCall(kConfig)), kSuccessTrue);
+  ASSERT_TRUE(WaitForTunnelServiceState(SERVICE_RUNNING, kServiceBoundMs));
+  const DWORD first_pid = QueryTunnelService().process_id;
+  ASSERT_TRUE(capture_.WaitForText(read_line + "1 peer", kServiceBoundMs));
+
+  ASSERT_EQ(Send(StartTunnelCall(kTwoPeers)), kSuccessTrue);
+  std::string written;
+  ASSERT_TRUE(ReadFileBytes(config_.path(), &written));
+  EXPECT_EQ(written, kTwoPeers);
+  ASSERT_TRUE(WaitForTunnelServiceState(SERVICE_RUNNING, kServiceBoundMs));
+  const DWORD second_pid = QueryTunnelService().process_id;
+  EXPECT_NE(second_pid, first_pid) << "the running tunnel was not restarted";
+  const auto second_read = capture_.WaitForText(read_line + "2 peers", kServiceBoundMs);
+  ASSERT_TRUE(second_read.has_value()) << "the running service never read the second file";
+  EXPECT_EQ(second_read->pid, second_pid);
+  EXPECT_EQ(
+      LinesFrom(capture_, first_pid, "[tunnel-standin] stop"),
+      (std::vector<std::string>{"[tunnel-standin] stop requested", "[tunnel-standin] stopped"}));
+  EXPECT_EQ(Send(CallWithoutArguments("getStatus")), kSuccessTrue);
+}
+
+// Staging under a "PROGRAMDATA" of the test: any local user may create a
+// folder there, so a "Tarnwick" that is a link to another folder is not
+// written through (and no elevated copy is started); a real folder is
+// written, and the elevated copy then refuses the file, which is not the
+// ProgramData one.
+TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
+  const std::wstring program_data = temp_.MakeDir(L"ProgramData");
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"PROGRAMDATA", program_data.c_str()));
+  const std::wstring folder = JoinPath(program_data, L"Tarnwick");
+  const std::wstring target = temp_.MakeDir(L"link-target");
+  ASSERT_TRUE(MakeUnixSymlink(target, folder));
+
+  EXPECT_EQ(Send(StartTunnelCall(kConfig)),
+            ErrorReply("CONFIG_WRITE", "Failed to write config file"));
+  EXPECT_TRUE(ListFiles(target, L"*").empty()) << "written through the link";
+  EXPECT_FALSE(QueryTunnelService().exists);
+  LetDebugOutputSettle(capture_);
+  EXPECT_TRUE(TarnwickLines(capture_).empty()) << "an elevated copy ran";
+
+  ASSERT_TRUE(RemoveLink(folder));
+  EXPECT_EQ(Send(StartTunnelCall(kConfig)),
+            ErrorReply("TUNNEL_ERROR", "Could not start the VPN service"));
+  std::string written;
+  ASSERT_TRUE(ReadFileBytes(JoinPath(folder, L"tarnwick.conf"), &written));
+  EXPECT_EQ(written, kConfig);
+  EXPECT_EQ(ListFiles(folder, L"*"), std::vector<std::wstring>{L"tarnwick.conf"})
+      << "the temporary file is gone";
+  EXPECT_FALSE(QueryTunnelService().exists);
+  LetDebugOutputSettle(capture_);
+  EXPECT_EQ(TarnwickLines(capture_),
+            std::vector<std::string>{"[Tarnwick] InstallAndStartTunnel: configuration is not the "
+                                     "ProgramData configuration file"});
+  EXPECT_TRUE(ListFiles(target, L"*").empty());
 }
 
 }  // namespace

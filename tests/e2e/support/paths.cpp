@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 
 #include "platform/unique_handle.h"
+#include "tests/e2e/support/process.h"
 
 #ifndef TARNWICK_APP_DIR
 #error "TARNWICK_APP_DIR must name the build's app folder"
@@ -19,6 +21,44 @@ namespace {
 bool SameName(const std::wstring& a, const std::wstring& b) {
   return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool IsLink(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Starts a program of the machine (not of the prefix): Wine runs a Unix
+// executable named by its Z: path, but its handle cannot be waited for, so
+// the caller polls for the program's effect.
+bool StartNativeTool(const std::wstring& tool, const std::vector<std::string>& arguments) {
+  std::wstring command_line = QuoteArgument(tool);
+  for (const std::string& argument : arguments) {
+    if (argument.empty()) return false;
+    command_line.append(L" ").append(QuoteArgument(std::wstring(argument.begin(), argument.end())));
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(tool.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+    return false;
+  }
+  ::CloseHandle(info.hThread);
+  ::CloseHandle(info.hProcess);
+  return true;
+}
+
+// Polls for what a native tool does to the prefix's files, which Wine's
+// view may show a moment later.
+template <typename Done>
+bool PollFor(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    ::Sleep(20);
+  }
+  return true;
 }
 
 }  // namespace
@@ -74,6 +114,7 @@ std::wstring TempDir::MakeDir(const std::wstring& name) const {
 }
 
 bool RemoveTree(const std::wstring& path) {
+  if (IsLink(path)) return RemoveLink(path);
   WIN32_FIND_DATAW found{};
   const HANDLE search = ::FindFirstFileW(JoinPath(path, L"*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
@@ -81,7 +122,9 @@ bool RemoveTree(const std::wstring& path) {
       const std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring child = JoinPath(path, name);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (IsLink(child)) {
+        RemoveLink(child);
+      } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(child);
       } else {
         ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -91,6 +134,36 @@ bool RemoveTree(const std::wstring& path) {
     ::FindClose(search);
   }
   return ::RemoveDirectoryW(path.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+std::string UnixPath(const std::wstring& windows_path) {
+  // Wine's own export; a Windows build of the tests has no Unix paths.
+  using UnixFileName = char*(CDECL*)(const wchar_t*);
+  const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+  const auto convert = reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(
+      kernel32 ? ::GetProcAddress(kernel32, "wine_get_unix_file_name") : nullptr));
+  if (convert == nullptr) return {};
+  char* unix_path = convert(windows_path.c_str());
+  if (unix_path == nullptr) return {};
+  std::string result(unix_path);
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+bool MakeUnixSymlink(const std::wstring& target, const std::wstring& link) {
+  const std::string unix_target = UnixPath(target);
+  const std::string unix_link = UnixPath(link);
+  if (!StartNativeTool(L"Z:\\bin\\ln", {"-s", unix_target, unix_link})) return false;
+  return PollFor([&link] { return IsLink(link); });
+}
+
+bool RemoveLink(const std::wstring& link) {
+  const DWORD before = ::GetFileAttributesW(link.c_str());
+  if (before == INVALID_FILE_ATTRIBUTES) return true;
+  if (!(before & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  // rm on a link without a trailing slash removes the link alone.
+  if (!StartNativeTool(L"Z:\\bin\\rm", {"-f", UnixPath(link)})) return false;
+  return PollFor([&link] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {

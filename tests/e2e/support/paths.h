@@ -38,8 +38,21 @@ class TempDir {
   std::wstring path_;
 };
 
-// Removes a folder and everything in it; true when it is gone.
+// Removes a folder and everything in it, without following links (a link
+// is removed itself); true when it is gone.
 bool RemoveTree(const std::wstring& path);
+
+// The Unix path Wine maps a Windows path to; empty when it cannot say.
+[[nodiscard]] std::string UnixPath(const std::wstring& windows_path);
+
+// Makes link (a Windows path whose folder exists) a Unix symbolic link to
+// target with the machine's own ln, since Wine's CreateSymbolicLinkW
+// reports success without making one. True once the link shows as a
+// reparse point.
+[[nodiscard]] bool MakeUnixSymlink(const std::wstring& target, const std::wstring& link);
+
+// Removes a link itself, never what it points at; true when it is gone.
+bool RemoveLink(const std::wstring& link);
 
 [[nodiscard]] bool WriteFileBytes(const std::wstring& path, std::string_view bytes);
 [[nodiscard]] bool ReadFileBytes(const std::wstring& path, std::string* bytes);

@@ -1,0 +1,42 @@
+#include "tests/e2e/support/program_data.h"
+
+#include <windows.h>
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include "tests/e2e/support/paths.h"
+
+namespace tarnwick::e2e {
+
+std::wstring ProgramDataDir() {
+  PWSTR known = nullptr;
+  std::wstring folder;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_DEFAULT, nullptr, &known))) {
+    folder = known;
+  }
+  ::CoTaskMemFree(known);
+  return folder;
+}
+
+ProgramDataConfig::ProgramDataConfig() {
+  const std::wstring program_data = ProgramDataDir();
+  if (program_data.empty()) return;
+  folder_ = JoinPath(program_data, L"Tarnwick");
+  path_ = JoinPath(folder_, L"tarnwick.conf");
+  ready_ = RemoveTree(folder_) || ::GetFileAttributesW(folder_.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+ProgramDataConfig::~ProgramDataConfig() {
+  if (!folder_.empty()) RemoveTree(folder_);
+}
+
+bool ProgramDataConfig::Write(std::string_view text) const {
+  if (!ready_) return false;
+  if (!::CreateDirectoryW(folder_.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    return false;
+  }
+  return WriteFileBytes(path_, text);
+}
+
+}  // namespace tarnwick::e2e

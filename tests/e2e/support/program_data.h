@@ -1,0 +1,39 @@
+// The one configuration file privileged copies accept,
+// "<ProgramData known folder>\Tarnwick\tarnwick.conf" of the prefix, owned
+// by a test while it runs.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick::e2e {
+
+// The ProgramData known folder as the system names it (not the PROGRAMDATA
+// variable); empty when the system does not say.
+[[nodiscard]] std::wstring ProgramDataDir();
+
+// "<ProgramData>\Tarnwick" for the life of a test: whatever an earlier run
+// left there is removed when the object is made and what the test made is
+// removed when it goes (a link, not what it points at).
+class ProgramDataConfig {
+ public:
+  ProgramDataConfig();
+  ~ProgramDataConfig();
+  ProgramDataConfig(const ProgramDataConfig&) = delete;
+  ProgramDataConfig& operator=(const ProgramDataConfig&) = delete;
+
+  // False when the folder is unknown or a leftover could not be removed.
+  [[nodiscard]] bool ready() const { return ready_; }
+  [[nodiscard]] const std::wstring& folder() const { return folder_; }
+  // The configuration file's path.
+  [[nodiscard]] const std::wstring& path() const { return path_; }
+  // Creates the folder if needed and writes the file.
+  [[nodiscard]] bool Write(std::string_view text) const;
+
+ private:
+  std::wstring folder_;
+  std::wstring path_;
+  bool ready_ = false;
+};
+
+}  // namespace tarnwick::e2e
