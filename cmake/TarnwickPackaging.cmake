@@ -64,7 +64,7 @@ add_test(NAME msi_install_test
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/msi_test.sh
           --msi ${TARNWICK_MSI} --version ${PROJECT_VERSION}
           --older-msi ${TARNWICK_MSI_OLDER} --older-version ${TARNWICK_MSI_OLDER_VERSION}
-          --app-dir ${TARNWICK_APP_DIR}
+          --app-dir ${TARNWICK_APP_DIR} --icon ${PROJECT_SOURCE_DIR}/resources/app.ico
           --monitor ${TARNWICK_TOOLS_DIR}/dbwin_monitor.exe
           --work-dir ${CMAKE_BINARY_DIR}/msi-test)
 set_tests_properties(msi_install_test PROPERTIES
