@@ -96,6 +96,19 @@ arp_entries() {
     END { flush() }'
 }
 
+# The installer's registry spelling of a GUID: the first three groups
+# reversed, then each byte's two digits swapped.
+packed_guid() {
+  sed -E 's/[{}-]//g' <<<"$1" | awk '{
+    n = split("8 4 4 2 2 2 2 2 2 2 2", len, " "); p = 1; out = ""
+    for (i = 1; i <= n; i++) {
+      part = substr($0, p, len[i]); p += len[i]; r = ""
+      for (j = length(part); j > 0; j--) r = r substr(part, j, 1)
+      out = out r
+    }
+    print out }'
+}
+
 # expect_one_entry <version>: exactly one entry, of that version; sets
 # product_code.
 expect_one_entry() {
@@ -168,12 +181,7 @@ msi install /i "$(winpath "$msi")" /qn
 expect_app_installed
 expect_one_entry "$version"
 new_product_code=$product_code
-packed=$(sed -E 's/[{}-]//g' <<<"$product_code" | awk '{
-  s = ""; n = split("8 4 4 2 2 2 2 2 2 2 2", len, " "); p = 1
-  for (i = 1; i <= n; i++) { part = substr($0, p, len[i]); p += len[i]
-    r = ""; if (i <= 3) { for (j = length(part); j > 0; j--) r = r substr(part, j, 1) }
-    else { r = substr(part, 2, 1) substr(part, 1, 1) } s = s r }
-  print s }')
+packed=$(packed_guid "$product_code")
 wine reg query "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code" </dev/null >>"$wine_log" 2>&1 \
   && fail "the Add/Remove entry is in the 32-bit registry view"
 product_icon=$(wine reg query "HKLM\\Software\\Classes\\Installer\\Products\\$packed" /v ProductIcon </dev/null 2>>"$wine_log" \
