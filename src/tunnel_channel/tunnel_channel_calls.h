@@ -11,8 +11,12 @@
 
 #include "platform/calls.h"
 #include "platform/file_trust.h"
+#include "platform/system_library.h"
 
 namespace tarnwick {
+
+// What the random-number call gives when bcrypt.dll cannot be loaded.
+inline constexpr NTSTATUS kStatusDllNotFound = static_cast<NTSTATUS>(0xC0000135L);
 
 struct TunnelChannelCalls : TrustCalls {
   // Configuration staging.
@@ -23,7 +27,10 @@ struct TunnelChannelCalls : TrustCalls {
   Call<decltype(::FlushFileBuffers)> FlushFileBuffers = ::FlushFileBuffers;
   Call<decltype(::MoveFileExW)> MoveFileExW = ::MoveFileExW;
   Call<decltype(::DeleteFileW)> DeleteFileW = ::DeleteFileW;
-  Call<decltype(::BCryptGenRandom)> BCryptGenRandom = ::BCryptGenRandom;
+  // bcrypt.dll is not a known DLL: taken from System32 only.
+  Call<decltype(::BCryptGenRandom)> BCryptGenRandom =
+      SystemLibraryCall<decltype(::BCryptGenRandom)>(L"bcrypt.dll", "BCryptGenRandom",
+                                                     kStatusDllNotFound);
   Call<decltype(::OpenProcessToken)> OpenProcessToken = ::OpenProcessToken;
   Call<decltype(::GetTokenInformation)> GetTokenInformation = ::GetTokenInformation;
   Call<decltype(::SetSecurityInfo)> SetSecurityInfo = ::SetSecurityInfo;
