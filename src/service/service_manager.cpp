@@ -107,7 +107,10 @@ std::wstring CheckProgramFolder(const std::wstring& exe_path, const ServiceCalls
   if (separator == std::wstring::npos || separator == 0) {
     return exe_path + L" is not in a folder";
   }
-  const std::wstring folder = exe_path.substr(0, separator);
+  // A drive's root keeps its backslash: "C:" alone is that drive's current
+  // folder.
+  const bool drive_root = separator == 2 && exe_path[1] == L':';
+  const std::wstring folder = exe_path.substr(0, drive_root ? separator + 1 : separator);
   // The folder first: whoever can change it can replace anything in it.
   const struct {
     std::wstring path;
@@ -115,7 +118,7 @@ std::wstring CheckProgramFolder(const std::wstring& exe_path, const ServiceCalls
   } objects[] = {
       {folder, PathKind::kDirectory},
       {exe_path, PathKind::kFile},
-      {folder + L"\\" + kTunnelLibraryName, PathKind::kFile},
+      {exe_path.substr(0, separator + 1) + kTunnelLibraryName, PathKind::kFile},
   };
   for (const auto& object : objects) {
     InspectedPath seen;
