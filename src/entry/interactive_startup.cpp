@@ -31,9 +31,10 @@ std::wstring LoadUiLibraries(const StartupCalls& calls, std::vector<UniqueModule
   for (const wchar_t* name : kUiLibraries) {
     UniqueModule module(calls.LoadLibraryExW(name, nullptr, kInteractiveLibrarySearchFlags));
     if (!module) {
+      const DWORD error = ::GetLastError();
       return std::wstring(L"tarnwick: cannot start: ") + name +
-             L" cannot be loaded from the program folder (error " +
-             std::to_wstring(::GetLastError()) + L"); reinstall Tarnwick";
+             L" cannot be loaded from the program folder (error " + std::to_wstring(error) +
+             L"); reinstall Tarnwick";
     }
     modules->push_back(std::move(module));
   }
