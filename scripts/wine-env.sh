@@ -16,6 +16,12 @@ wine_prefix_up() {
   # pipe and ctest would wait for them to end.
   wineserver -p
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+  # Wine gives every file to the one user with full access, so the elevated
+  # copy would refuse to install the service from the build's app folder:
+  # the administrator's switch for development machines (README). One
+  # end-to-end test clears it for its refusal case and puts it back.
+  wine reg add 'HKLM\SOFTWARE\Tarnwick' /v AllowUnprotectedProgramFolder /t REG_DWORD /d 1 /f \
+    >/dev/null 2>&1 </dev/null || true
 }
 
 wine_prefix_down() {

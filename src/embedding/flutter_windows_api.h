@@ -1,6 +1,7 @@
 // The flat C interface of the UI embedding library, flutter_windows.dll, as
 // this host calls it. This is the product's only declaration of these calls;
-// the library is a load-time import, so any library with these exports and
+// the library is a delay-loaded import (loaded at the first call, so only by
+// the interactive application), and any library with these exports and
 // record layouts can stand in the app folder.
 //
 // The messenger calls and records also compile on non-Windows hosts, where

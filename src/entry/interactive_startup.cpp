@@ -2,11 +2,14 @@
 
 #include <objbase.h>
 
+#include <cwchar>
 #include <iostream>
 
 #include "embedding/engine_project.h"
 #include "entry/utf8.h"
+#include "platform/unique_handle.h"
 #include "windows/flutter_window.h"
+#include "windows/plugin_registration.h"
 
 namespace tarnwick {
 namespace {
@@ -18,6 +21,24 @@ void RedirectToConsole(const StartupCalls& calls, FILE* stream, int descriptor) 
   if (calls.freopen_s(&unused, "CONOUT$", "w", stream) != 0) {
     calls._dup2(_fileno(stdout), descriptor);
   }
+}
+
+// Loads every UI library now, so that a missing one ends the start-up with
+// a message instead of failing inside the first call into it (a delay-load
+// failure raises an exception). The delay-load helper later finds each one
+// already loaded. Empty on success, else what to tell the user.
+std::wstring LoadUiLibraries(const StartupCalls& calls, std::vector<UniqueModule>* modules) {
+  for (const wchar_t* name : kUiLibraries) {
+    UniqueModule module(calls.LoadLibraryExW(name, nullptr, kInteractiveLibrarySearchFlags));
+    if (!module) {
+      const DWORD error = ::GetLastError();
+      return std::wstring(L"tarnwick: cannot start: ") + name +
+             L" cannot be loaded from the program folder (error " + std::to_wstring(error) +
+             L"); reinstall Tarnwick";
+    }
+    modules->push_back(std::move(module));
+  }
+  return {};
 }
 
 }  // namespace
@@ -40,6 +61,20 @@ void CreateDebugConsole(const StartupCalls& calls) {
 }
 
 int RunInteractive(const std::vector<std::wstring>& arguments, const StartupCalls& calls) {
+  // wWinMain allowed System32 only; the UI libraries live in the program
+  // folder.
+  (void)calls.SetDefaultDllDirectories(kInteractiveLibrarySearchFlags);
+  // Released after the window and the engine are gone.
+  std::vector<UniqueModule> ui_libraries;
+  const std::wstring missing = LoadUiLibraries(calls, &ui_libraries);
+  if (!missing.empty()) {
+    // The console set-up below calls into the embedding library, so the
+    // message goes to whatever standard error the process was given.
+    std::fwprintf(stderr, L"%ls\n", missing.c_str());
+    std::fflush(stderr);
+    return 1;
+  }
+
   PrepareConsole(calls);
 
   // The result is not needed: a thread where COM is already set up works

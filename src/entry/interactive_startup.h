@@ -28,7 +28,15 @@ struct StartupCalls {
   Call<bool(bool)> sync_with_stdio = [](bool sync) { return std::ios::sync_with_stdio(sync); };
   Call<decltype(::FlutterDesktopResyncOutputStreams)> FlutterDesktopResyncOutputStreams =
       ::FlutterDesktopResyncOutputStreams;
+  // The UI libraries, before anything calls into them.
+  Call<decltype(::SetDefaultDllDirectories)> SetDefaultDllDirectories = ::SetDefaultDllDirectories;
+  Call<decltype(::LoadLibraryExW)> LoadLibraryExW = ::LoadLibraryExW;
 };
+
+// Where the interactive application's libraries come from: the program
+// folder, then System32; never the working folder or PATH.
+constexpr DWORD kInteractiveLibrarySearchFlags =
+    LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
 // Step 1 of the start-up: keep the console the process was started from, or
 // open one for a debugger when there is none.
@@ -39,7 +47,8 @@ void CreateDebugConsole(const StartupCalls& calls = {});
 
 // Runs the interactive application with the process arguments (program path
 // first); returns the process exit code: 0 once the window has been closed,
-// 1 when it could not be created.
+// 1 when a UI library cannot be loaded (one line on standard error saying
+// which) or the window could not be created.
 [[nodiscard]] int RunInteractive(const std::vector<std::wstring>& arguments,
                                  const StartupCalls& calls = {});
 

@@ -15,10 +15,12 @@ int RunTunnelService(const wchar_t* config_path, const ServiceCalls& calls) {
     return 1;
   }
 
-  // Restricts every later load of this process too, including whatever the
-  // tunnel library loads itself. If it fails, the flags below still keep
-  // tunnel.dll itself out of the current directory and PATH.
-  (void)calls.SetDefaultDllDirectories(kTunnelLibrarySearchFlags);
+  // Every later load of this process, including whatever the tunnel
+  // library loads itself, comes from System32 only (wWinMain set this
+  // already; it is repeated so the mode holds on its own). If it fails, the
+  // flags below still keep tunnel.dll itself out of the current directory
+  // and PATH.
+  (void)calls.SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
   const UniqueModule library(
       calls.LoadLibraryExW(kTunnelLibraryName, nullptr, kTunnelLibrarySearchFlags));

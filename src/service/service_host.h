@@ -9,7 +9,6 @@
 
 namespace tarnwick {
 
-inline constexpr wchar_t kTunnelLibraryName[] = L"tunnel.dll";
 inline constexpr char kTunnelServiceExportName[] = "WireGuardTunnelService";
 
 // The process runs as LocalSystem, so the library (and what it imports) is

@@ -79,7 +79,57 @@ bool OnlyOwnerAndAdministratorsCanChange(const InspectedPath& path, PSID file_ow
                               {system.get(), administrators.get(), file_owner});
 }
 
+// Who may change what the SYSTEM service runs.
+bool OnlySystemAdministratorsAndInstallerCanChange(const InspectedPath& path) {
+  const UniqueLocalMemory system = WellKnownSid(Principal::kSystem);
+  const UniqueLocalMemory administrators = WellKnownSid(Principal::kAdministrators);
+  const UniqueLocalMemory installer = WellKnownSid(Principal::kTrustedInstaller);
+  return OnlyTrustedCanChange(path.owner, path.dacl,
+                              {system.get(), administrators.get(), installer.get()});
+}
+
+// True only for REG_DWORD 1. Read as any type, so that a string "1" (whose
+// UTF-16 bytes are as long as a DWORD) is told apart by its type.
+bool UnprotectedProgramFolderAllowed(const ServiceCalls& calls) {
+  DWORD type = REG_NONE;
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  const LSTATUS status =
+      calls.RegGetValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kAllowUnprotectedProgramFolderValue,
+                         RRF_RT_ANY, &type, &value, &size);
+  return status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value) && value == 1;
+}
+
 }  // namespace
+
+std::wstring CheckProgramFolder(const std::wstring& exe_path, const ServiceCalls& calls) {
+  const size_t separator = exe_path.find_last_of(L'\\');
+  if (separator == std::wstring::npos || separator == 0) {
+    return exe_path + L" is not in a folder";
+  }
+  // A drive's root keeps its backslash: "C:" alone is that drive's current
+  // folder.
+  const bool drive_root = separator == 2 && exe_path[1] == L':';
+  const std::wstring folder = exe_path.substr(0, drive_root ? separator + 1 : separator);
+  // The folder first: whoever can change it can replace anything in it.
+  const struct {
+    std::wstring path;
+    PathKind kind;
+  } objects[] = {
+      {folder, PathKind::kDirectory},
+      {exe_path, PathKind::kFile},
+      {exe_path.substr(0, separator + 1) + kTunnelLibraryName, PathKind::kFile},
+  };
+  for (const auto& object : objects) {
+    InspectedPath seen;
+    const PathFault fault = InspectPath(object.path, object.kind, 0, &seen, calls);
+    if (fault != PathFault::kNone) return object.path + L" " + DescribePathFault(fault);
+    if (!OnlySystemAdministratorsAndInstallerCanChange(seen)) {
+      return object.path + L" can be changed by others";
+    }
+  }
+  return {};
+}
 
 std::wstring TunnelServiceCommandLine(const std::wstring& exe_path,
                                       const std::wstring& config_path) {
@@ -138,6 +188,18 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
     return false;
   }
 
+  const std::wstring exe_path(exe_buffer, exe_length);
+  // The service runs this executable as SYSTEM at every boot, and it loads
+  // tunnel.dll from beside it: whoever could change either would run code as
+  // SYSTEM.
+  if (!UnprotectedProgramFolderAllowed(calls)) {
+    const std::wstring unprotected = CheckProgramFolder(exe_path, calls);
+    if (!unprotected.empty()) {
+      log(L"program folder is not protected: " + unprotected);
+      return false;
+    }
+  }
+
   // The service runs as SYSTEM from this file at every boot: what it reads
   // must be what the user staged, and only they or an administrator may
   // change it.
@@ -146,8 +208,7 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
     log(refusal);
     return false;
   }
-  const std::wstring binary_path =
-      TunnelServiceCommandLine(std::wstring(exe_buffer, exe_length), config_path);
+  const std::wstring binary_path = TunnelServiceCommandLine(exe_path, config_path);
 
   const ServiceOperationLock lock(calls);
   if (!lock.held()) {

@@ -24,6 +24,15 @@ inline constexpr wchar_t kTunnelServiceDependencies[] = L"Nsi\0TcpIp\0";
 inline constexpr wchar_t kConfigFolderName[] = L"Tarnwick";
 inline constexpr wchar_t kConfigFileName[] = L"tarnwick.conf";
 
+// The library the service host loads from the program folder.
+inline constexpr wchar_t kTunnelLibraryName[] = L"tunnel.dll";
+
+// The administrator's switch for development machines, whose build folder
+// anyone may change: REG_DWORD 1 lets the service be installed from an
+// unprotected program folder. Any other value or type leaves the check on.
+inline constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Tarnwick";
+inline constexpr wchar_t kAllowUnprotectedProgramFolderValue[] = L"AllowUnprotectedProgramFolder";
+
 // GetModuleFileNameW's buffer; a result that fills it may be cut short.
 constexpr DWORD kModulePathChars = MAX_PATH;
 // A stop is polled for this often, for at most this long.
@@ -58,6 +67,7 @@ struct ServiceCalls : TrustCalls {
   Call<decltype(::CreateMutexW)> CreateMutexW = ::CreateMutexW;
   Call<decltype(::WaitForSingleObject)> WaitForSingleObject = ::WaitForSingleObject;
   Call<decltype(::ReleaseMutex)> ReleaseMutex = ::ReleaseMutex;
+  Call<decltype(::RegGetValueW)> RegGetValueW = ::RegGetValueW;
   // The service host.
   Call<decltype(::SetDefaultDllDirectories)> SetDefaultDllDirectories = ::SetDefaultDllDirectories;
   Call<decltype(::LoadLibraryExW)> LoadLibraryExW = ::LoadLibraryExW;
@@ -76,10 +86,20 @@ struct ServiceCalls : TrustCalls {
 [[nodiscard]] std::wstring CheckTunnelConfigPath(const std::wstring& config_path,
                                                  const ServiceCalls& calls = {});
 
+// What is wrong with the program folder the service would run from, in a
+// few words for its diagnostic line: the file or folder that someone other
+// than SYSTEM, administrators or TrustedInstaller could change (owner or
+// DACL), or could not vouch for (missing, a link, a second name); empty when
+// the executable, its folder and the tunnel library there are all protected.
+[[nodiscard]] std::wstring CheckProgramFolder(const std::wstring& exe_path,
+                                              const ServiceCalls& calls = {});
+
 // Creates the service, or rewrites the stored configuration of the existing
-// one (restarting it when it runs), sets its SID type and starts it. True
-// when it exists afterwards with this configuration and is started or
-// running; does not wait for running.
+// one (restarting it when it runs), sets its SID type and starts it; only
+// from a protected program folder (CheckProgramFolder), unless the
+// administrator's AllowUnprotectedProgramFolder value is 1. True when it
+// exists afterwards with this configuration and is started or running;
+// does not wait for running.
 [[nodiscard]] bool InstallAndStartTunnel(const std::wstring& config_path,
                                          const ServiceCalls& calls = {});
 // Stops the service, waits up to 10 s for it to stop, and deletes it. True

@@ -20,8 +20,12 @@
 
 #include "platform/calls.h"
 #include "platform/file_trust.h"
+#include "platform/system_library.h"
 
 namespace tarnwick {
+
+// What the random-number call gives when bcrypt.dll cannot be loaded.
+inline constexpr NTSTATUS kStatusDllNotFound = static_cast<NTSTATUS>(0xC0000135L);
 
 struct TunnelChannelCalls : TrustCalls {
   // Configuration staging.
@@ -32,7 +36,10 @@ struct TunnelChannelCalls : TrustCalls {
   Call<decltype(::FlushFileBuffers)> FlushFileBuffers = ::FlushFileBuffers;
   Call<decltype(::MoveFileExW)> MoveFileExW = ::MoveFileExW;
   Call<decltype(::DeleteFileW)> DeleteFileW = ::DeleteFileW;
-  Call<decltype(::BCryptGenRandom)> BCryptGenRandom = ::BCryptGenRandom;
+  // bcrypt.dll is not a known DLL: taken from System32 only.
+  Call<decltype(::BCryptGenRandom)> BCryptGenRandom =
+      SystemLibraryCall<decltype(::BCryptGenRandom)>(L"bcrypt.dll", "BCryptGenRandom",
+                                                     kStatusDllNotFound);
   Call<decltype(::OpenProcessToken)> OpenProcessToken = ::OpenProcessToken;
   Call<decltype(::GetTokenInformation)> GetTokenInformation = ::GetTokenInformation;
   Call<decltype(::SetSecurityInfo)> SetSecurityInfo = ::SetSecurityInfo;
@@ -46,10 +53,13 @@ struct TunnelChannelCalls : TrustCalls {
   Call<decltype(::WaitForSingleObject)> WaitForSingleObject = ::WaitForSingleObject;
   Call<decltype(::GetExitCodeProcess)> GetExitCodeProcess = ::GetExitCodeProcess;
 
-  // Traffic counters of the tunnel's adapter.
+  // Traffic counters of the tunnel's adapter. iphlpapi.dll is not a known
+  // DLL either: taken from System32 only.
   Call<decltype(::ConvertInterfaceAliasToLuid)> ConvertInterfaceAliasToLuid =
-      ::ConvertInterfaceAliasToLuid;
-  Call<decltype(::GetIfEntry2)> GetIfEntry2 = ::GetIfEntry2;
+      SystemLibraryCall<decltype(::ConvertInterfaceAliasToLuid)>(
+          L"iphlpapi.dll", "ConvertInterfaceAliasToLuid", NETIO_STATUS{ERROR_MOD_NOT_FOUND});
+  Call<decltype(::GetIfEntry2)> GetIfEntry2 = SystemLibraryCall<decltype(::GetIfEntry2)>(
+      L"iphlpapi.dll", "GetIfEntry2", NETIO_STATUS{ERROR_MOD_NOT_FOUND});
 };
 
 }  // namespace tarnwick

@@ -2,8 +2,8 @@
 
 #include <string>
 
-// The plug-in libraries' registration exports: load-time imports, so the
-// seven libraries must sit beside the executable in every run mode.
+// The plug-in libraries' registration exports: delay-loaded imports (see
+// kUiLibraries), so a library is loaded when its export is first called.
 #if defined(_WIN32)
 #define TARNWICK_PLUGIN_IMPORT __declspec(dllimport)
 #else

@@ -13,6 +13,7 @@
 
 #include "embedding/flutter_windows_api.h"
 #include "platform/calls.h"
+#include "platform/system_library.h"
 #include "platform/unique_handle.h"
 
 namespace tarnwick {
@@ -40,7 +41,10 @@ struct WindowCalls {
       ::FlutterDesktopGetDpiForMonitor;
   Call<decltype(::CreateWindowExW)> CreateWindowExW = ::CreateWindowExW;
   Call<decltype(::RegGetValueW)> RegGetValueW = ::RegGetValueW;
-  Call<decltype(::DwmSetWindowAttribute)> DwmSetWindowAttribute = ::DwmSetWindowAttribute;
+  // dwmapi.dll is not a known DLL: taken from System32 only.
+  Call<decltype(::DwmSetWindowAttribute)> DwmSetWindowAttribute =
+      SystemLibraryCall<decltype(::DwmSetWindowAttribute)>(L"dwmapi.dll", "DwmSetWindowAttribute",
+                                                           HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
 };
 
 // Window-pixel value of a logical coordinate at the given scale factor,

@@ -105,7 +105,9 @@ class ServiceHostTest : public ::testing::Test {
 TEST_F(ServiceHostTest, LoadsTheLibraryOnlyFromTheAppFolderAndSystem32) {
   constexpr DWORD kAppDirAndSystem32 = 0x200 | 0x800;
   EXPECT_EQ(RunTunnelService(config_.c_str(), Calls()), 0);
-  EXPECT_EQ(loader_.default_dirs_flags, std::vector<DWORD>{kAppDirAndSystem32});
+  constexpr DWORD kSystem32 = 0x800;
+  EXPECT_EQ(loader_.default_dirs_flags, std::vector<DWORD>{kSystem32})
+      << "later loads of the process: System32 only";
   EXPECT_EQ(loader_.loaded_name, L"tunnel.dll");
   EXPECT_EQ(loader_.load_file, nullptr);
   EXPECT_EQ(loader_.load_flags, kAppDirAndSystem32);

@@ -13,6 +13,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/support/paths.h"
@@ -69,6 +70,15 @@ struct FakeScm {
   std::wstring rewritten_binary_path;   // by ChangeServiceConfigW
   std::vector<DWORD> rewritten_values;  // type, start, error control
   std::wstring rewritten_display_name;
+};
+
+// HKLM\SOFTWARE\Tarnwick's AllowUnprotectedProgramFolder as RegGetValueW
+// reports it. By default REG_DWORD 1, as on a development machine, so the
+// cases about the service manager get past the program folder check.
+struct FakePolicy {
+  LSTATUS status = ERROR_SUCCESS;  // ERROR_FILE_NOT_FOUND: no value
+  DWORD type = REG_DWORD;
+  std::vector<BYTE> data{1, 0, 0, 0};
 };
 
 // A fresh handle of the prefix's real service manager: whatever the
@@ -241,6 +251,21 @@ class ServiceManagerTest : public ::testing::Test {
       scm_.sleeps.push_back(ms);
     };
     c.OutputDebugStringW = [this](LPCWSTR line) { scm_.logs.push_back(line); };
+    c.RegGetValueW = [this](HKEY key, LPCWSTR subkey, LPCWSTR value, DWORD flags, LPDWORD type,
+                            PVOID data, LPDWORD size) -> LSTATUS {
+      EXPECT_EQ(key, HKEY_LOCAL_MACHINE);
+      EXPECT_STREQ(subkey, L"SOFTWARE\\Tarnwick");
+      EXPECT_STREQ(value, L"AllowUnprotectedProgramFolder");
+      // Any type is asked for, as the fake answers: the caller judges it.
+      EXPECT_EQ(flags, static_cast<DWORD>(RRF_RT_ANY));
+      if (policy_.status != ERROR_SUCCESS) return policy_.status;
+      if (type != nullptr) *type = policy_.type;
+      const DWORD needed = static_cast<DWORD>(policy_.data.size());
+      const bool fits = data != nullptr && *size >= needed;
+      if (fits) std::memcpy(data, policy_.data.data(), needed);
+      *size = needed;
+      return fits || data == nullptr ? ERROR_SUCCESS : ERROR_MORE_DATA;
+    };
     return c;
   }
 
@@ -254,6 +279,7 @@ class ServiceManagerTest : public ::testing::Test {
   }
 
   FakeScm scm_;
+  FakePolicy policy_;
   TempDir program_data_;
   std::wstring config_;
 };
@@ -666,5 +692,120 @@ TEST_F(ServiceManagerTest, ConfigurationCheckJudgesOwnersLinksAndPermissions) {
       return ::GetFileAttributesW(path);
     };
     EXPECT_EQ(tarnwick::CheckTunnelConfigPath(config_, calls), c.fault);
+  }
+}
+
+// The program folder rows, which Wine cannot show (one owner, no stored
+// DACLs): the executable, its folder and tunnel.dll are real files, what
+// GetSecurityInfo reports for them is scripted with Windows-like
+// descriptors. The administrator's value is read through the seam.
+TEST_F(ServiceManagerTest, InstallRunsOnlyFromAProtectedProgramFolder) {
+  constexpr wchar_t kInstaller[] =
+      L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  // Program Files' own descriptor.
+  const std::wstring program_files =
+      std::wstring(L"O:") + kInstaller +
+      L"D:PAI(A;OICIIO;GA;;;CO)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;BA)"
+      L"(A;;0x1301bf;;;BA)(A;OICIIO;GXGR;;;BU)(A;;0x1200a9;;;BU)(A;CIIO;GA;;;" +
+      kInstaller + L")(A;;FA;;;" + kInstaller + L")";
+  // A file the installer wrote there: what Program Files passes on to files.
+  const std::wstring installed = L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
+  const std::wstring user_writable_folder = program_files + L"(A;OICI;0x1301bf;;;BU)";
+  const FakePolicy absent{ERROR_FILE_NOT_FOUND, REG_NONE, {}};
+  const FakePolicy dword_one{};
+  const FakePolicy dword_zero{ERROR_SUCCESS, REG_DWORD, {0, 0, 0, 0}};
+  const FakePolicy text_one{ERROR_SUCCESS, REG_SZ, {'1', 0, 0, 0}};  // as long as a DWORD
+  const FakePolicy qword_one{ERROR_SUCCESS, REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}};
+
+  TempDir root;
+  const std::wstring folder = root.MakeDir(L"Tarnwick");
+  const std::wstring exe = folder + L"\\tarnwick.exe";
+  const std::wstring dll = folder + L"\\tunnel.dll";
+  const struct {
+    const char* name;
+    FakePolicy policy;
+    std::wstring folder_sddl, exe_sddl, dll_sddl;
+    bool dll_present;
+    std::wstring fault;  // empty: installs
+  } cases[] = {
+      {"installed under Program Files", absent, program_files, installed, installed, true, L""},
+      {"folder of SYSTEM, files of TrustedInstaller", absent,
+       L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
+       std::wstring(L"O:") + kInstaller + L"D:P(A;;FA;;;" + kInstaller + L")(A;;0x1200a9;;;BU)",
+       installed, true, L""},
+      {"users may write the folder", absent, user_writable_folder, installed, installed, true,
+       folder + L" can be changed by others"},
+      {"users may add files to the folder", absent, program_files + L"(A;;0x2;;;BU)", installed,
+       installed, true, folder + L" can be changed by others"},
+      {"executable owned by a user", absent, program_files, L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)",
+       installed, true, exe + L" can be changed by others"},
+      {"everyone may rewrite tunnel.dll", absent, program_files, installed,
+       installed + L"(A;;FW;;;WD)", true, dll + L" can be changed by others"},
+      {"tunnel.dll missing", absent, program_files, installed, installed, false,
+       dll + L" cannot be opened"},
+      {"users may write, REG_DWORD 1 allows it", dword_one, user_writable_folder, installed,
+       installed, true, L""},
+      {"users may write, REG_DWORD 0", dword_zero, user_writable_folder, installed, installed, true,
+       folder + L" can be changed by others"},
+      {"users may write, REG_SZ \"1\"", text_one, user_writable_folder, installed, installed, true,
+       folder + L" can be changed by others"},
+      {"users may write, REG_QWORD 1", qword_one, user_writable_folder, installed, installed, true,
+       folder + L" can be changed by others"},
+  };
+  ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(exe, "MZ"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.dll_present) {
+      ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(dll, "MZ"));
+    } else {
+      ::DeleteFileW(dll.c_str());
+    }
+    scm_ = FakeScm{};
+    scm_.module_path = exe;
+    policy_ = c.policy;
+    ServiceCalls calls = Calls();
+    std::vector<std::pair<HANDLE, std::wstring>> opened;
+    calls.CreateFileW = [&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                            DWORD disposition, DWORD flags, HANDLE templ) {
+      const HANDLE handle = ::CreateFileW(path, access, share, sa, disposition, flags, templ);
+      opened.emplace_back(handle, path);
+      return handle;
+    };
+    // The configuration's own objects keep what Wine reports for them.
+    calls.GetSecurityInfo = [&](HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION which,
+                                PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                                PSECURITY_DESCRIPTOR* descriptor) -> DWORD {
+      std::wstring path;
+      for (const auto& [h, p] : opened) {
+        if (h == handle) path = p;
+      }
+      const std::wstring* sddl = path == folder ? &c.folder_sddl
+                                 : path == exe  ? &c.exe_sddl
+                                 : path == dll  ? &c.dll_sddl
+                                                : nullptr;
+      if (sddl == nullptr) {
+        return ::GetSecurityInfo(handle, type, which, owner, group, dacl, sacl, descriptor);
+      }
+      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl->c_str(), SDDL_REVISION_1,
+                                                                  descriptor, nullptr)) {
+        ADD_FAILURE() << "bad SDDL";
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+      }
+      BOOL present = FALSE, defaulted = FALSE;
+      ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+      *dacl = nullptr;
+      ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+      return static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    EXPECT_EQ(InstallAndStartTunnel(config_, calls), c.fault.empty());
+    if (c.fault.empty()) {
+      EXPECT_TRUE(scm_.logs.empty());
+      EXPECT_EQ(scm_.binary_path, L"\"" + exe + L"\" /service \"" + config_ + L"\"");
+    } else {
+      EXPECT_EQ(scm_.calls, CallList{"GetModuleFileNameW"}) << "no lock, no service manager";
+      EXPECT_EQ(
+          scm_.logs,
+          Lines({(L"InstallAndStartTunnel: program folder is not protected: " + c.fault).c_str()}));
+    }
   }
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -102,7 +103,9 @@ TEST_F(AppResources, ManifestAsksForTheUsersRightsAndPerMonitorDpi) {
   EXPECT_TRUE(Resource(RT_MANIFEST, MAKEINTRESOURCEW(2)).empty());
 }
 
-TEST_F(AppResources, VersionResourceDescribesTheApplication) {
+// The root project()'s version, as CMake hands it to this test: the
+// resource must carry it, not numbers of its own.
+TEST_F(AppResources, VersionResourceCarriesTheProjectVersion) {
   const std::string version = Resource(RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO));
   ASSERT_FALSE(version.empty());
   // VerQueryValueW needs a writable copy.
@@ -113,8 +116,29 @@ TEST_F(AppResources, VersionResourceDescribesTheApplication) {
   ASSERT_NE(fixed, nullptr);
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
 
+  unsigned numbers[4] = {0, 0, 0, 0};
+  ASSERT_GE(std::sscanf(TARNWICK_PROJECT_VERSION, "%u.%u.%u.%u", &numbers[0], &numbers[1],
+                        &numbers[2], &numbers[3]),
+            3)
+      << TARNWICK_PROJECT_VERSION;
+  const DWORD high = (numbers[0] << 16) | numbers[1];
+  const DWORD low = (numbers[2] << 16) | numbers[3];
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+
+  const std::wstring dotted = std::to_wstring(numbers[0]) + L"." + std::to_wstring(numbers[1]) +
+                              L"." + std::to_wstring(numbers[2]) + L"." +
+                              std::to_wstring(numbers[3]);
+  for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
+    wchar_t* text = nullptr;
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+    ASSERT_TRUE(
+        VerQueryValueW(copy.data(), query.c_str(), reinterpret_cast<void**>(&text), &length));
+    EXPECT_EQ(std::wstring(text), dotted) << std::string(name, name + wcslen(name));
+  }
   wchar_t* text = nullptr;
   ASSERT_TRUE(VerQueryValueW(copy.data(), L"\\StringFileInfo\\040904b0\\OriginalFilename",
                              reinterpret_cast<void**>(&text), &length));

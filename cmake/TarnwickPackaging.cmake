@@ -1,0 +1,71 @@
+# The per-machine MSI of the mingw build, built with wixl:
+#   cmake --build --preset mingw --target msi
+# writes build/mingw/tarnwick-<version>-x64.msi from packaging/tarnwick.wxs,
+# with the version of the root project(). Included from the root for the
+# mingw build only, after every packaged target exists.
+
+find_program(TARNWICK_WIXL wixl DOC "wixl, the MSI builder of msitools")
+
+set(TARNWICK_WXS ${PROJECT_SOURCE_DIR}/packaging/tarnwick.wxs)
+set(TARNWICK_WIXL_STRICT ${PROJECT_SOURCE_DIR}/packaging/wixl-strict.sh)
+# Must match the Product/@UpgradeCode in the .wxs; it also names the
+# per-version product codes below.
+set(TARNWICK_UPGRADE_CODE 4661AB68-AD64-442C-BD10-2DE716193916)
+# What the package takes from the app folder. flutter_windows builds data/
+# (its placeholders) after linking.
+set(TARNWICK_PACKAGED_TARGETS tarnwick tunnel flutter_windows ${TARNWICK_PLUGIN_TARGETS})
+list(LENGTH TARNWICK_PLUGIN_TARGETS _tarnwick_plugin_count)
+if(NOT _tarnwick_plugin_count EQUAL 7)
+  message(FATAL_ERROR "packaging: expected the seven plug-in targets, got '${TARNWICK_PLUGIN_TARGETS}'")
+endif()
+
+# tarnwick_add_msi(<target> <version> <output .msi>)
+# One package of the app folder with the given version. Its product code is
+# derived from the version: every build of one version is the same product.
+function(tarnwick_add_msi target version output)
+  string(UUID product_code NAMESPACE ${TARNWICK_UPGRADE_CODE}
+         NAME "tarnwick-x64-${version}" TYPE SHA1 UPPER)
+  # wixl finds sources only relative to its working folder.
+  file(RELATIVE_PATH app_dir ${CMAKE_BINARY_DIR} ${TARNWICK_APP_DIR})
+  file(RELATIVE_PATH icon_file ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/src/resources/app.ico)
+  if(TARNWICK_WIXL)
+    set(wixl_env WIXL=${TARNWICK_WIXL})
+  else()
+    set(wixl_env WIXL=wixl)
+  endif()
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E env ${wixl_env}
+            bash ${TARNWICK_WIXL_STRICT} ${CMAKE_BINARY_DIR} ${output} ${TARNWICK_WXS}
+            -D Version=${version} -D ProductCode=${product_code}
+            -D AppDir=${app_dir} -D IconFile=${icon_file}
+    DEPENDS ${TARNWICK_WXS} ${TARNWICK_WIXL_STRICT}
+            ${PROJECT_SOURCE_DIR}/src/resources/app.ico ${TARNWICK_PACKAGED_TARGETS}
+    COMMENT "Packaging ${output}"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${output})
+endfunction()
+
+set(TARNWICK_MSI ${CMAKE_BINARY_DIR}/tarnwick-${PROJECT_VERSION}-x64.msi)
+tarnwick_add_msi(msi ${PROJECT_VERSION} ${TARNWICK_MSI})
+
+# The install test's second package: the same source with a lower version,
+# to upgrade from and to refuse as a downgrade.
+set(TARNWICK_MSI_OLDER_VERSION 0.9.0)
+if(NOT TARNWICK_MSI_OLDER_VERSION VERSION_LESS PROJECT_VERSION)
+  message(FATAL_ERROR "packaging: the test's older version ${TARNWICK_MSI_OLDER_VERSION} is not older than ${PROJECT_VERSION}")
+endif()
+set(TARNWICK_MSI_OLDER ${CMAKE_BINARY_DIR}/tests/install/tarnwick-${TARNWICK_MSI_OLDER_VERSION}-x64.msi)
+tarnwick_add_msi(msi_older ${TARNWICK_MSI_OLDER_VERSION} ${TARNWICK_MSI_OLDER})
+
+# Install, service, uninstall, upgrade and downgrade in a Wine prefix of
+# the test's own; the debugger-output monitor keeps the prefix (and so the
+# service) alive and records the service's lines.
+add_test(NAME msi_install_test
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/msi_test.sh
+          --msi ${TARNWICK_MSI} --version ${PROJECT_VERSION}
+          --older-msi ${TARNWICK_MSI_OLDER} --older-version ${TARNWICK_MSI_OLDER_VERSION}
+          --app-dir ${TARNWICK_APP_DIR} --icon ${PROJECT_SOURCE_DIR}/src/resources/app.ico
+          --monitor ${TARNWICK_TOOLS_DIR}/dbwin_monitor.exe
+          --work-dir ${CMAKE_BINARY_DIR}/msi-test)
+set_tests_properties(msi_install_test PROPERTIES
+  RESOURCE_LOCK wine_services TIMEOUT 420 LABELS e2e)

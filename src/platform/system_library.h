@@ -1,0 +1,42 @@
+// Calls into system libraries that are not on the system's known-DLL list
+// (dwmapi, bcrypt): the loader would look for those beside the executable
+// and in the working folder before System32. So they are not imported at
+// all; a call loads the library from System32 alone, calls the export and
+// lets the library go.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/calls.h"
+#include "platform/unique_handle.h"
+
+namespace tarnwick {
+
+template <typename Signature>
+struct SystemLibraryFunction;
+
+template <typename Result, typename... Args>
+struct SystemLibraryFunction<Result(Args...)> {
+  static auto Bind(const wchar_t* library, const char* name, Result unavailable) {
+    return [library, name, unavailable](Args... args) -> Result {
+      const UniqueModule module(::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+      if (!module) return unavailable;
+      const FARPROC proc = ::GetProcAddress(module.get(), name);
+      if (proc == nullptr) return unavailable;
+      // FARPROC is the generic export type; the detour through void(*)()
+      // keeps the compiler from warning about the function-type cast.
+      using Pointer = Result(WINAPI*)(Args...);
+      return reinterpret_cast<Pointer>(reinterpret_cast<void (*)()>(proc))(args...);
+    };
+  }
+};
+
+// A call-table default for export `name` of `library` in System32, with the
+// signature of the SDK's declaration; `unavailable` is its result when the
+// library or the export cannot be found.
+template <typename Signature, typename Result>
+Call<Signature> SystemLibraryCall(const wchar_t* library, const char* name, Result unavailable) {
+  return SystemLibraryFunction<Signature>::Bind(library, name, unavailable);
+}
+
+}  // namespace tarnwick
