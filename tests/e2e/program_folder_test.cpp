@@ -18,6 +18,7 @@
 #include "tests/e2e/support/debug_output.h"
 #include "tests/e2e/support/paths.h"
 #include "tests/e2e/support/process.h"
+#include "tests/e2e/support/program_data.h"
 #include "tests/e2e/support/tunnel_service.h"
 #include "tools/dbwin_capture.h"
 
@@ -51,39 +52,6 @@ constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Tarnwick";
 constexpr wchar_t kPolicyValue[] = L"AllowUnprotectedProgramFolder";
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-// The one configuration the elevated copy accepts:
-// <ProgramData>\Tarnwick\tarnwick.conf, written for the test and removed
-// after it (with the folder, when the test made it).
-class ProgramDataConfig {
- public:
-  ProgramDataConfig() {
-    PWSTR known = nullptr;
-    if (FAILED(::SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_DEFAULT, nullptr, &known))) {
-      ::CoTaskMemFree(known);
-      return;
-    }
-    folder_ = JoinPath(known, L"Tarnwick");
-    ::CoTaskMemFree(known);
-    made_folder_ = ::CreateDirectoryW(folder_.c_str(), nullptr) != FALSE;
-    const std::wstring file = JoinPath(folder_, L"tarnwick.conf");
-    if (WriteFileBytes(file, kValidConfig)) path_ = file;
-  }
-  ~ProgramDataConfig() {
-    if (!path_.empty()) ::DeleteFileW(path_.c_str());
-    if (made_folder_) ::RemoveDirectoryW(folder_.c_str());
-  }
-  ProgramDataConfig(const ProgramDataConfig&) = delete;
-  ProgramDataConfig& operator=(const ProgramDataConfig&) = delete;
-
-  // Empty when it could not be written.
-  [[nodiscard]] const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring folder_;
-  std::wstring path_;
-  bool made_folder_ = false;
-};
 
 // The administrator's AllowUnprotectedProgramFolder value of the prefix,
 // changed by a test and put back as it was when the test ends, also when
@@ -128,7 +96,8 @@ class ProgramFolderTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(temp_.path().empty());
     ASSERT_TRUE(FileExists(AppExe())) << Narrow(AppExe());
-    ASSERT_FALSE(config_.path().empty()) << "cannot write the ProgramData configuration";
+    ASSERT_TRUE(config_.ready() && config_.Write(kValidConfig))
+        << "cannot write the ProgramData configuration";
     ASSERT_TRUE(RemoveTunnelService()) << "a service from an earlier run is stuck";
     DWORD error = 0;
     ASSERT_TRUE(capture_.Start(&error, kDebugOutputClaimMs))
