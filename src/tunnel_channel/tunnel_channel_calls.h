@@ -1,11 +1,13 @@
-// The Windows calls of the tunnel channel (configuration staging and the
-// elevated self-invocation), defaulting to the real ones. Handles and
+// The Windows calls of the tunnel channel (configuration staging, the
+// elevated self-invocation and its worker thread), defaulting to the real
+// ones. Handles and
 // system-allocated memory are given back by their owners, not through here.
 #pragma once
 
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <objbase.h>
 #include <sddl.h>
 #include <shellapi.h>
 
@@ -36,6 +38,9 @@ struct TunnelChannelCalls : TrustCalls {
   Call<decltype(::ShellExecuteExW)> ShellExecuteExW = ::ShellExecuteExW;
   Call<decltype(::WaitForSingleObject)> WaitForSingleObject = ::WaitForSingleObject;
   Call<decltype(::GetExitCodeProcess)> GetExitCodeProcess = ::GetExitCodeProcess;
+  // The worker thread that runs the elevations.
+  Call<decltype(::CoInitializeEx)> CoInitializeEx = ::CoInitializeEx;
+  Call<decltype(::CoUninitialize)> CoUninitialize = ::CoUninitialize;
 };
 
 }  // namespace tarnwick

@@ -1,18 +1,22 @@
 // The tunnel method handler from the channel's bytes to the one reply, with
 // the machine scripted at the OS boundary only: where "PROGRAMDATA" points,
 // how the shell answers the elevation, the elevated copy's exit code and the
-// service's state. Staging writes the real file.
+// service's state. Staging writes the real file; the elevation runs on a
+// real worker, which alone answers the changes that reach it.
 #include "tunnel_channel/tunnel_method_handler.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "embedding/standard_method_codec.h"
@@ -64,14 +68,17 @@ enum class Elevation { kExits0, kExits1, kDeclined };
 // An engine-bound result that tells when it is released.
 class WatchedResult : public flutter::EngineMethodResult {
  public:
-  WatchedResult(flutter::BinaryReply reply, bool* released)
+  WatchedResult(flutter::BinaryReply reply, std::promise<void>* released)
       : EngineMethodResult(std::move(reply), &flutter::StandardMethodCodec::GetInstance()),
         released_(released) {}
-  ~WatchedResult() override { *released_ = true; }
+  ~WatchedResult() override { released_->set_value(); }
 
  private:
-  bool* released_;
+  std::promise<void>* released_;
 };
+
+// Where a call was answered.
+enum class Answered { kAtOnce, kFromTheWorker };
 
 std::string ReadAll(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
@@ -150,23 +157,37 @@ class TunnelMethodHandlerTest : public ::testing::Test {
   }
 
   // Decodes the message as the channel does, runs the handler and returns its
-  // one reply; fails the test on no reply, two replies or a kept result.
-  ByteVector Handle(const ByteVector& message) {
+  // one reply; fails the test on no reply, two replies, a kept result or an
+  // answer from elsewhere than expected.
+  ByteVector Handle(const ByteVector& message, Answered answered = Answered::kAtOnce) {
     const auto& codec = flutter::StandardMethodCodec::GetInstance();
     std::unique_ptr<flutter::MethodCall> call =
         codec.DecodeMethodCall(message.data(), message.size());
     EXPECT_NE(call, nullptr);
     if (!call) return {0xEE};
 
+    // Written by whichever thread answers, read once the result is gone.
     std::vector<ByteVector> replies;
-    bool released = false;
+    std::thread::id answered_on;
+    std::promise<void> released;
+    std::future<void> released_future = released.get_future();
     auto result = std::make_unique<WatchedResult>(
-        [&replies](const uint8_t* data, size_t size) { replies.emplace_back(data, data + size); },
+        [&](const uint8_t* data, size_t size) {
+          answered_on = std::this_thread::get_id();
+          replies.emplace_back(data, data + size);
+        },
         &released);
-    tarnwick::HandleTunnelMethodCall(*call, std::move(result), Calls(), ServiceFakes());
+    tarnwick::ElevationWorker worker(nullptr, Calls());
+    tarnwick::HandleTunnelMethodCall(*call, std::move(result), worker, Calls(), ServiceFakes());
 
-    EXPECT_TRUE(released) << "the result is released before the handler returns";
+    if (answered == Answered::kAtOnce) {
+      EXPECT_EQ(released_future.wait_for(std::chrono::seconds(0)), std::future_status::ready)
+          << "answered and released before the handler returns";
+    }
+    // Bounded only so that a lost answer fails instead of hanging.
+    EXPECT_EQ(released_future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(replies.size(), 1u) << "exactly one answer";
+    EXPECT_EQ(answered_on == std::this_thread::get_id(), answered == Answered::kAtOnce);
     return replies.empty() ? ByteVector{0xEE} : replies.front();
   }
 
@@ -249,7 +270,9 @@ TEST_F(TunnelMethodHandlerTest, StartTunnelWritesThenInstallsElevated) {
     // Entries other than "config" are ignored.
     const ByteVector arguments = Map({Str("config"), Str(row.config), Str("name"), Str("office")});
 
-    EXPECT_EQ(Hex(Handle(MethodCall("startTunnel", arguments))), Hex(row.reply));
+    EXPECT_EQ(Hex(Handle(MethodCall("startTunnel", arguments),
+                         row.written ? Answered::kFromTheWorker : Answered::kAtOnce)),
+              Hex(row.reply));
     EXPECT_EQ(staging_attempts_, 1);
     if (row.written) {
       EXPECT_EQ(ReadAll(config_file_), row.config);
@@ -281,7 +304,8 @@ TEST_F(TunnelMethodHandlerTest, StopTunnelIgnoresArgumentsAndRemovesElevated) {
       staging_attempts_ = 0;
       elevations_.clear();
       elevation_ = outcome.elevation;
-      EXPECT_EQ(Hex(Handle(MethodCall("stopTunnel", arguments))), Hex(outcome.reply));
+      EXPECT_EQ(Hex(Handle(MethodCall("stopTunnel", arguments), Answered::kFromTheWorker)),
+                Hex(outcome.reply));
       EXPECT_EQ(elevations_, std::vector<std::wstring>{L"/svc-remove"});
       EXPECT_EQ(staging_attempts_, 0) << "the configuration is left alone";
     }
