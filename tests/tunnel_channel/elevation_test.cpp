@@ -213,50 +213,40 @@ TEST_F(ElevationTest, EveryWayItCanEndIsOneOfThreeOutcomes) {
 }
 
 // A copy still running when its wait ran out may still be changing the
-// service: the next call starts none while it runs.
+// service: no other is started while it runs.
 TEST_F(ElevationTest, CopyLeftRunningHoldsOffTheNext) {
-  shell_.wait_result = WAIT_TIMEOUT;
-  EXPECT_EQ(RunSelfElevated(L"/svc-install \"c\"", nullptr, state_, Calls()), kFailed);
-  kept_ = shell_.process;
-  ASSERT_TRUE(HandleOpen(kept_));
-  ASSERT_EQ(state_.unfinished_copy.get(), kept_);
-
   struct Row {
     const char* what;
     DWORD kept_wait_result;
     ElevationOutcome outcome;
-    bool launched;
   } rows[] = {
-      {"still running", WAIT_TIMEOUT, kFailed, false},
-      {"still running, asked again", WAIT_TIMEOUT, kFailed, false},
-      {"wait on it fails", WAIT_FAILED, kSucceeded, true},
+      {"still running", WAIT_TIMEOUT, kFailed},
+      {"ended", WAIT_OBJECT_0, kSucceeded},
+      {"wait on it fails", WAIT_FAILED, kSucceeded},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     shell_ = FakeShell{};
+    shell_.wait_result = WAIT_TIMEOUT;
+    ElevationState state;
+    EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state, Calls()), kFailed);
+    kept_ = shell_.process;
+    ASSERT_EQ(state.unfinished_copy.get(), kept_);
+
+    shell_ = FakeShell{};
     shell_.kept_wait_result = row.kept_wait_result;
-    EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state_, Calls()), row.outcome);
+    EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state, Calls()), row.outcome);
     EXPECT_EQ(shell_.kept_waits, std::vector<DWORD>{0}) << "asked without waiting";
-    EXPECT_EQ(shell_.launched.has_value(), row.launched);
-    if (row.launched) {
-      EXPECT_FALSE(shell_.kept_open_at_launch) << "the old copy's handle is closed";
+    const bool launched = row.outcome == kSucceeded;
+    EXPECT_EQ(shell_.launched.has_value(), launched);
+    if (launched) {
+      EXPECT_FALSE(shell_.kept_open_at_launch) << "the old copy's handle is closed first";
+      EXPECT_FALSE(state.unfinished_copy);
     } else {
+      EXPECT_EQ(state.unfinished_copy.get(), kept_);
       EXPECT_TRUE(HandleOpen(kept_));
     }
   }
-  EXPECT_FALSE(state_.unfinished_copy);
-
-  // Ended by the time the next change comes: that one runs.
-  shell_ = FakeShell{};
-  shell_.wait_result = WAIT_TIMEOUT;
-  EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state_, Calls()), kFailed);
-  kept_ = shell_.process;
-  shell_ = FakeShell{};
-  shell_.kept_wait_result = WAIT_OBJECT_0;
-  EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state_, Calls()), kSucceeded);
-  EXPECT_TRUE(shell_.launched.has_value());
-  EXPECT_FALSE(shell_.kept_open_at_launch);
-  EXPECT_FALSE(state_.unfinished_copy);
 }
 
 // The build knows the fixture by its Unix path; Wine maps / to drive Z:.

@@ -116,7 +116,14 @@ class TunnelMethodHandlerTest : public ::testing::Test {
       buffer[root_.size()] = L'\0';
       return static_cast<DWORD>(root_.size());
     };
+    // The worker's calls, noted with the thread they came on.
+    c.CoInitializeEx = [this](LPVOID, DWORD flags) {
+      worker_calls_.push_back({"CoInitializeEx " + std::to_string(flags), nullptr});
+      return S_OK;
+    };
+    c.CoUninitialize = [this] { worker_calls_.push_back({"CoUninitialize", nullptr}); };
     c.ShellExecuteExW = [this](SHELLEXECUTEINFOW* info) {
+      worker_calls_.push_back({"ShellExecuteExW", info->hwnd});
       elevations_.push_back(info->lpParameters ? info->lpParameters : L"<null>");
       if (elevation_ == Elevation::kDeclined) {
         ::SetLastError(ERROR_CANCELLED);
@@ -205,6 +212,12 @@ class TunnelMethodHandlerTest : public ::testing::Test {
 
   int staging_attempts_ = 0;
   std::vector<std::wstring> elevations_;
+  struct WorkerCall {
+    std::string what;
+    HWND owner;
+    std::thread::id thread = std::this_thread::get_id();
+  };
+  std::vector<WorkerCall> worker_calls_;
   int status_queries_ = 0;
 };
 
@@ -310,6 +323,45 @@ TEST_F(TunnelMethodHandlerTest, StopTunnelIgnoresArgumentsAndRemovesElevated) {
       EXPECT_EQ(staging_attempts_, 0) << "the configuration is left alone";
     }
   }
+}
+
+// Two quick connects and a disconnect: three prompts one after another,
+// owned by the window, on one thread of the worker's with its apartment.
+TEST_F(TunnelMethodHandlerTest, ChangesRunInArrivalOrderOnTheWorker) {
+  const HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10AB0));
+  const auto& codec = flutter::StandardMethodCodec::GetInstance();
+  const ByteVector start = MethodCall("startTunnel", Map({Str("config"), Str(kConfig)}));
+  const ByteVector messages[] = {start, start, MethodCall("stopTunnel", kNull)};
+  std::promise<void> released[3];
+  std::vector<ByteVector> replies;  // the worker's until the results are gone
+  {
+    tarnwick::ElevationWorker worker(owner, Calls());
+    for (int i = 0; i < 3; ++i) {
+      auto result = std::make_unique<WatchedResult>(
+          [&replies](const uint8_t* data, size_t size) { replies.emplace_back(data, data + size); },
+          &released[i]);
+      tarnwick::HandleTunnelMethodCall(
+          *codec.DecodeMethodCall(messages[i].data(), messages[i].size()), std::move(result),
+          worker, Calls(), ServiceFakes());
+    }
+    for (std::promise<void>& one : released) {
+      ASSERT_EQ(one.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    }
+  }
+  const std::wstring install = L"/svc-install \"" + config_file_ + L"\"";
+  EXPECT_EQ(elevations_, (std::vector<std::wstring>{install, install, L"/svc-remove"}));
+  EXPECT_EQ(replies, std::vector<ByteVector>(3, SuccessWith(kTrue)));
+  // Apartment-threaded (2) without OLE1 DDE (4).
+  const std::vector<std::string> expected = {"CoInitializeEx 6", "ShellExecuteExW",
+                                             "ShellExecuteExW", "ShellExecuteExW",
+                                             "CoUninitialize"};
+  ASSERT_EQ(worker_calls_.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(worker_calls_[i].what, expected[i]);
+    EXPECT_EQ(worker_calls_[i].owner, worker_calls_[i].what == "ShellExecuteExW" ? owner : nullptr);
+    EXPECT_EQ(worker_calls_[i].thread, worker_calls_[0].thread);
+  }
+  EXPECT_NE(worker_calls_[0].thread, std::this_thread::get_id());
 }
 
 TEST_F(TunnelMethodHandlerTest, StatusAndStatsNeverFail) {
