@@ -4,6 +4,7 @@
 
 #include <cwchar>
 #include <iostream>
+#include <utility>
 
 #include "embedding/engine_project.h"
 #include "entry/utf8.h"
@@ -60,7 +61,31 @@ void CreateDebugConsole(const StartupCalls& calls) {
   calls.FlutterDesktopResyncOutputStreams();
 }
 
+bool ClaimInteractiveRun(UniqueKernelHandle* claim, const StartupCalls& calls) {
+  UniqueKernelHandle mutex(calls.CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+  const DWORD error = calls.GetLastError();
+  if (mutex && error != ERROR_ALREADY_EXISTS) {
+    *claim = std::move(mutex);
+    return true;
+  }
+  // Access denied: it exists, made by an elevated run this one cannot open.
+  // Any other failure leaves nothing to tell by; the run goes ahead.
+  if (!mutex && error != ERROR_ACCESS_DENIED) return true;
+
+  // The other run may not have its window yet; then there is nothing to show.
+  if (const HWND window = calls.FindWindowW(kWindowClassName, kWindowTitle)) {
+    if (calls.IsIconic(window)) calls.ShowWindow(window, SW_RESTORE);
+    calls.SetForegroundWindow(window);
+  }
+  return false;
+}
+
 int RunInteractive(const std::vector<std::wstring>& arguments, const StartupCalls& calls) {
+  // Declared first, so it is given back only after the window and its
+  // tunnel changes have gone.
+  UniqueKernelHandle instance;
+  if (!ClaimInteractiveRun(&instance, calls)) return 0;
+
   // wWinMain allowed System32 only; the UI libraries live in the program
   // folder.
   (void)calls.SetDefaultDllDirectories(kInteractiveLibrarySearchFlags);
@@ -86,7 +111,7 @@ int RunInteractive(const std::vector<std::wstring>& arguments, const StartupCall
   project.set_entrypoint_arguments(CommandLineArgumentsUtf8(arguments));
 
   FlutterWindow window(project);
-  if (!window.Create(L"tarnwick", Point(10, 10), Size(1280, 720))) {
+  if (!window.Create(kWindowTitle, Point(10, 10), Size(1280, 720))) {
     return 1;
   }
   window.SetQuitOnClose(true);

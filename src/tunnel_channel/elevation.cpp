@@ -1,10 +1,19 @@
 #include "tunnel_channel/elevation.h"
 
-#include "platform/unique_handle.h"
+#include <utility>
 
 namespace tarnwick {
 
-ElevationOutcome RunSelfElevated(const std::wstring& parameters, const TunnelChannelCalls& calls) {
+ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner, ElevationState& state,
+                                 const TunnelChannelCalls& calls) {
+  // Two elevated copies would change the service at once: no prompt while
+  // the last one is still at work. Any other answer than "still running"
+  // lets it go, so a handle that cannot be waited on blocks nothing.
+  if (state.unfinished_copy) {
+    if (calls.WaitForSingleObject(state.unfinished_copy.get(), 0) == WAIT_TIMEOUT) return kFailed;
+    state.unfinished_copy.reset();
+  }
+
   wchar_t module_path[MAX_PATH];
   const DWORD length = calls.GetModuleFileNameW(nullptr, module_path, MAX_PATH);
   // A result of exactly MAX_PATH means the path was cut to fit: starting
@@ -15,7 +24,8 @@ ElevationOutcome RunSelfElevated(const std::wstring& parameters, const TunnelCha
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.hwnd = nullptr;
+  // The prompt comes up in front of this window and belongs to it.
+  info.hwnd = owner;
   info.lpVerb = L"runas";
   info.lpFile = executable.c_str();
   info.lpParameters = parameters.c_str();
@@ -26,14 +36,17 @@ ElevationOutcome RunSelfElevated(const std::wstring& parameters, const TunnelCha
   if (!calls.ShellExecuteExW(&info)) {
     return calls.GetLastError() == ERROR_CANCELLED ? kCancelled : kFailed;
   }
-  const UniqueKernelHandle process(info.hProcess);
+  UniqueKernelHandle process(info.hProcess);
   if (!process) return kFailed;
 
-  // After a time-out the copy is left running: it may still finish the
-  // service change, and a later status query shows what it did.
-  if (calls.WaitForSingleObject(process.get(), kElevatedHelperTimeoutMs) != WAIT_OBJECT_0) {
+  const DWORD waited = calls.WaitForSingleObject(process.get(), kElevatedHelperTimeoutMs);
+  if (waited == WAIT_TIMEOUT) {
+    // Left running: it may still finish the service change, and a later
+    // status query shows what it did. It is kept to hold off the next copy.
+    state.unfinished_copy = std::move(process);
     return kFailed;
   }
+  if (waited != WAIT_OBJECT_0) return kFailed;
   DWORD exit_code = 1;
   if (!calls.GetExitCodeProcess(process.get(), &exit_code)) return kFailed;
   return exit_code == 0 ? kSucceeded : kFailed;

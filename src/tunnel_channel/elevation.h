@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/unique_handle.h"
 #include "tunnel_channel/tunnel_channel_calls.h"
 
 namespace tarnwick {
@@ -15,9 +16,18 @@ enum ElevationOutcome : int { kSucceeded = 0, kCancelled = 1, kFailed = 2 };
 // How long the elevated copy may run before the caller gives up on it.
 constexpr DWORD kElevatedHelperTimeoutMs = 20000;
 
+// What one elevated copy leaves for the next: a copy still running when its
+// wait ran out may still be changing the service.
+struct ElevationState {
+  UniqueKernelHandle unfinished_copy;
+};
+
 // Starts this executable elevated with the parameters as given (a caller
-// quotes any path itself) and waits for it at most kElevatedHelperTimeoutMs.
-[[nodiscard]] ElevationOutcome RunSelfElevated(const std::wstring& parameters,
+// quotes any path itself), its prompt owned by the window owner (may be
+// null), and waits for it at most kElevatedHelperTimeoutMs. While a copy
+// kept in state still runs, fails without starting another.
+[[nodiscard]] ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner,
+                                               ElevationState& state,
                                                const TunnelChannelCalls& calls = {});
 
 }  // namespace tarnwick

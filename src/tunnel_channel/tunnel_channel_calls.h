@@ -1,7 +1,7 @@
 // The Windows calls of the tunnel channel (configuration staging, the
-// elevated self-invocation and the traffic counters), defaulting to the
-// real ones. Handles and system-allocated memory are given back by their
-// owners, not through here.
+// elevated self-invocation and its worker thread, the traffic counters),
+// defaulting to the real ones. Handles and system-allocated memory are given
+// back by their owners, not through here.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,7 @@
 #include <iphlpapi.h>
 
 #include <bcrypt.h>
+#include <objbase.h>
 #include <sddl.h>
 #include <shellapi.h>
 
@@ -60,6 +61,10 @@ struct TunnelChannelCalls : TrustCalls {
           L"iphlpapi.dll", "ConvertInterfaceAliasToLuid", NETIO_STATUS{ERROR_MOD_NOT_FOUND});
   Call<decltype(::GetIfEntry2)> GetIfEntry2 = SystemLibraryCall<decltype(::GetIfEntry2)>(
       L"iphlpapi.dll", "GetIfEntry2", NETIO_STATUS{ERROR_MOD_NOT_FOUND});
+
+  // The worker thread that runs the elevations.
+  Call<decltype(::CoInitializeEx)> CoInitializeEx = ::CoInitializeEx;
+  Call<decltype(::CoUninitialize)> CoUninitialize = ::CoUninitialize;
 };
 
 }  // namespace tarnwick

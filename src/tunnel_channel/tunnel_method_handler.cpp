@@ -1,12 +1,12 @@
 #include "tunnel_channel/tunnel_method_handler.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "embedding/encodable_value.h"
 #include "platform/command_line.h"
 #include "tunnel_channel/config_staging.h"
-#include "tunnel_channel/elevation.h"
 #include "tunnel_channel/tunnel_stats.h"
 
 namespace tarnwick {
@@ -16,49 +16,56 @@ using flutter::EncodableValue;
 using flutter::EncodableValueMap;
 using flutter::MethodResult;
 
-void StartTunnel(const EncodableValue* arguments, MethodResult& result,
-                 const TunnelChannelCalls& calls) {
+// Answers the method with the outcome of its elevated copy, on the worker.
+ElevationWorker::Answer AnswerWith(std::unique_ptr<MethodResult> result, const char* cancelled,
+                                   const char* failed) {
+  return [result = std::shared_ptr<MethodResult>(std::move(result)), cancelled,
+          failed](ElevationOutcome outcome) {
+    switch (outcome) {
+      case kSucceeded: result->Success(EncodableValue(true)); return;
+      case kCancelled: result->Error("CANCELLED", cancelled); return;
+      case kFailed: break;
+    }
+    result->Error("TUNNEL_ERROR", failed);
+  };
+}
+
+void StartTunnel(const EncodableValue* arguments, std::unique_ptr<MethodResult> result,
+                 ElevationWorker& worker, const TunnelChannelCalls& calls) {
   const auto* map = arguments ? std::get_if<EncodableValueMap>(arguments) : nullptr;
   if (map == nullptr) {
-    result.Error("INVALID_ARGS", "Config is required");
+    result->Error("INVALID_ARGS", "Config is required");
     return;
   }
   // Found by the map's own ordering: only a string key spelled exactly
   // "config" matches.
   const auto entry = map->find(EncodableValue("config"));
   if (entry == map->end()) {
-    result.Error("INVALID_ARGS", "Config is required");
+    result->Error("INVALID_ARGS", "Config is required");
     return;
   }
   const auto* config = std::get_if<std::string>(&entry->second);
   if (config == nullptr) {
-    result.Error("INVALID_ARGS", "Config must be a string");
+    result->Error("INVALID_ARGS", "Config must be a string");
     return;
   }
 
   const std::wstring path = WriteTunnelConfig(*config, calls);
   if (path.empty()) {
     // No elevation prompt for a configuration the service could not read.
-    result.Error("CONFIG_WRITE", "Failed to write config file");
+    result->Error("CONFIG_WRITE", "Failed to write config file");
     return;
   }
 
-  switch (RunSelfElevated(std::wstring(kInstallSwitch) + L" " + QuoteArgument(path), calls)) {
-    case kSucceeded: result.Success(EncodableValue(true)); return;
-    case kCancelled: result.Error("CANCELLED", "Connection cancelled"); return;
-    case kFailed: break;
-  }
-  result.Error("TUNNEL_ERROR", "Could not start the VPN service");
+  worker.Queue(
+      std::wstring(kInstallSwitch) + L" " + QuoteArgument(path),
+      AnswerWith(std::move(result), "Connection cancelled", "Could not start the VPN service"));
 }
 
-void StopTunnel(MethodResult& result, const TunnelChannelCalls& calls) {
+void StopTunnel(std::unique_ptr<MethodResult> result, ElevationWorker& worker) {
   // The configuration file stays; the next start overwrites it.
-  switch (RunSelfElevated(kRemoveSwitch, calls)) {
-    case kSucceeded: result.Success(EncodableValue(true)); return;
-    case kCancelled: result.Error("CANCELLED", "Disconnect cancelled"); return;
-    case kFailed: break;
-  }
-  result.Error("TUNNEL_ERROR", "Could not stop the VPN service");
+  worker.Queue(kRemoveSwitch, AnswerWith(std::move(result), "Disconnect cancelled",
+                                         "Could not stop the VPN service"));
 }
 
 void GetStats(MethodResult& result, const TunnelChannelCalls& calls) {
@@ -74,14 +81,14 @@ void GetStats(MethodResult& result, const TunnelChannelCalls& calls) {
 }  // namespace
 
 void HandleTunnelMethodCall(const flutter::MethodCall& call,
-                            std::unique_ptr<flutter::MethodResult> result,
+                            std::unique_ptr<flutter::MethodResult> result, ElevationWorker& worker,
                             const TunnelChannelCalls& calls, const ServiceCalls& service_calls) {
   if (!result) return;  // nothing to answer through
   const std::string& method = call.method_name();
   if (method == "startTunnel") {
-    StartTunnel(call.arguments(), *result, calls);
+    StartTunnel(call.arguments(), std::move(result), worker, calls);
   } else if (method == "stopTunnel") {
-    StopTunnel(*result, calls);
+    StopTunnel(std::move(result), worker);
   } else if (method == "getStatus") {
     result->Success(EncodableValue(IsTunnelRunning(service_calls)));
   } else if (method == "getStats") {
@@ -89,7 +96,7 @@ void HandleTunnelMethodCall(const flutter::MethodCall& call,
   } else {
     result->NotImplemented();
   }
-  // The result goes with this frame: answered once, released on every path.
+  // A result still here goes with this frame, answered.
 }
 
 }  // namespace tarnwick

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "tunnel_channel/tunnel_channel_registration.h"
 #include "windows/plugin_registration.h"
 
 namespace tarnwick {
@@ -11,7 +10,8 @@ FlutterWindow::FlutterWindow(const flutter::EngineProject& project, WindowCalls 
     : Win32Window(std::move(calls)), project_(project) {}
 
 // The controller goes first (members are destroyed in reverse order), so the
-// engine has ended before the project and the native window go.
+// engine has ended before the tunnel channel, the project and the native
+// window go.
 FlutterWindow::~FlutterWindow() = default;
 
 bool FlutterWindow::OnCreate() {
@@ -29,7 +29,9 @@ bool FlutterWindow::OnCreate() {
   }
 
   RegisterPlugins(flutter_controller_->engine());
-  RegisterTunnelChannel(flutter_controller_->engine()->messenger());
+  // A channel of an earlier engine goes here; OnDestroy ended that engine.
+  tunnel_channel_ =
+      std::make_unique<TunnelChannel>(flutter_controller_->engine()->messenger(), GetHandle());
   SetChildContent(flutter_controller_->view()->GetNativeWindow());
 
   // The window was created hidden; showing it only once the engine has drawn
@@ -43,6 +45,9 @@ bool FlutterWindow::OnCreate() {
 }
 
 void FlutterWindow::OnDestroy() {
+  // The window goes now; an elevated copy may run for a while yet, and is
+  // waited for only when this object goes.
+  if (tunnel_channel_) tunnel_channel_->StopChanges();
   if (flutter_controller_) {
     // Out of the field before it is destroyed: messages sent while the view
     // goes must find no controller.

@@ -1,6 +1,7 @@
 // The application's one top-level window: a Win32Window whose content is the
 // UI engine's view. It builds the view controller when its native window
-// exists, registers the plug-ins and the tunnel channel, shows itself on the
+// exists, registers the plug-ins and opens the tunnel channel (whose
+// elevation prompts it owns), shows itself on the
 // engine's first frame, and offers every window message to the embedding
 // before handling it itself.
 #pragma once
@@ -11,6 +12,7 @@
 
 #include "embedding/engine_project.h"
 #include "embedding/flutter_view_controller.h"
+#include "tunnel_channel/tunnel_channel_registration.h"
 #include "windows/win32_window.h"
 
 namespace tarnwick {
@@ -29,6 +31,10 @@ class FlutterWindow : public Win32Window {
 
  private:
   flutter::EngineProject project_;
+  // Made in OnCreate. Declared before the controller, so the engine has
+  // ended before the channel goes; its destruction waits for an elevated
+  // copy still running, after the message loop.
+  std::unique_ptr<TunnelChannel> tunnel_channel_;
   // Null before OnCreate and after OnDestroy.
   std::unique_ptr<flutter::FlutterViewController> flutter_controller_;
 };

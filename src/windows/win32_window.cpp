@@ -9,8 +9,6 @@
 namespace tarnwick {
 namespace {
 
-constexpr const wchar_t kWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
-
 // The title-bar attribute; older SDK headers do not name it.
 constexpr DWORD kDwmwaUseImmersiveDarkMode = 20;
 

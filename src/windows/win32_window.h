@@ -18,6 +18,10 @@
 
 namespace tarnwick {
 
+// The class of the application's top-level window; another start of the
+// application finds the running one by it.
+inline constexpr wchar_t kWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+
 // A position in logical pixels (96 per inch).
 struct Point {
   int32_t x;

@@ -64,6 +64,8 @@ class LineParser {
       ok = Send();
     else if (keyword == "expect")
       ok = Expect();
+    else if (keyword == "select")
+      ok = Select();
     else if (keyword == "wait")
       ok = Wait();
     else if (keyword == "sleep")
@@ -173,6 +175,14 @@ class LineParser {
       return true;
     }
     return Fail("expect takes any, empty, hex, success or error");
+  }
+
+  bool Select() {
+    step_.kind = StepKind::kSelect;
+    const std::string word = NextWord(&rest_);
+    if (!ParseNumber(word, &step_.number))
+      return Fail("expected a line number, got '" + word + "'");
+    return End();
   }
 
   bool Wait() {
@@ -309,6 +319,16 @@ bool ParseScript(const std::string& script, std::vector<Step>* steps, std::strin
     if (first == std::string::npos || text[first] == '#') continue;
     Step step;
     if (!LineParser(number, text.substr(first)).Parse(&step, error)) return false;
+    // Only a message already sent can be selected, so the step always finds
+    // one when it runs.
+    if (step.kind == StepKind::kSelect &&
+        std::none_of(steps->begin(), steps->end(), [&step](const Step& earlier) {
+          return earlier.kind == StepKind::kSend && earlier.line == step.number;
+        })) {
+      *error = "line " + std::to_string(number) + ": line " + std::to_string(step.number) +
+               " is no earlier call or send step";
+      return false;
+    }
     steps->push_back(std::move(step));
   }
   return true;

@@ -14,6 +14,7 @@ enum class StepKind {
   kSend,         // call and send: deliver `bytes` on `channel`
   kExpectAny,    // the last message got some reply
   kExpectBytes,  // ... exactly `bytes` (empty, hex, success and error forms)
+  kSelect,       // later expects check the message sent on script line `number`
   kWaitFrame,
   kWaitVisible,
   kWaitFile,     // until a file `text` exists (a test's cue from outside)

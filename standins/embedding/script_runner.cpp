@@ -106,6 +106,12 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Step& step, std::string* detai
   switch (step.kind) {
     case StepKind::kSend:
       last_sent_ = controller_->Deliver(step.channel, step.bytes);
+      sent_by_line_[step.line] = last_sent_;
+      *detail = "H" + std::to_string(last_sent_->id);
+      return Outcome::kDone;
+    case StepKind::kSelect:
+      // The parser admits only lines of earlier sends, which have run.
+      last_sent_ = sent_by_line_.at(static_cast<int>(step.number));
       *detail = "H" + std::to_string(last_sent_->id);
       return Outcome::kDone;
     case StepKind::kExpectAny:

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ class ScriptRunner : public UiProgram {
   ULONGLONG started_at_ = 0;
   int64_t wait_limit_ms_ = kDefaultWaitMs;
   const ResponseRecord* last_sent_ = nullptr;
+  // The message each call or send step sent, by its script line.
+  std::map<int, const ResponseRecord*> sent_by_line_;
   bool closed_ = false;
   bool finished_ = false;
   bool busy_ = false;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,7 +21,7 @@
 #include "tests/e2e/support/program_data.h"
 #include "tests/e2e/support/tunnel_service.h"
 #include "tools/dbwin_capture.h"
-#include "tunnel_channel/elevation.h"
+#include "tunnel_channel/elevation_worker.h"
 #include "tunnel_channel/tunnel_method_handler.h"
 
 namespace tarnwick::e2e {
@@ -132,6 +134,7 @@ class TunnelChannelTest : public ::testing::Test {
       buffer[app_exe_.size()] = L'\0';
       return static_cast<DWORD>(app_exe_.size());
     };
+    worker_ = std::make_unique<ElevationWorker>(nullptr, calls_);
   }
 
   void TearDown() override {
@@ -139,19 +142,25 @@ class TunnelChannelTest : public ::testing::Test {
                               previous_program_data_ ? previous_program_data_->c_str() : nullptr);
   }
 
-  // Decodes the message as the channel does and returns the handler's reply.
+  // Decodes the message as the channel does and returns the handler's reply,
+  // given at once or from the worker.
   Bytes Send(const Bytes& message) {
     const auto& codec = flutter::StandardMethodCodec::GetInstance();
     auto call = codec.DecodeMethodCall(message.data(), message.size());
     EXPECT_NE(call, nullptr);
     if (!call) return {};
-    std::vector<Bytes> replies;
+    // Shared: a reply later than the wait below must still find it.
+    auto reply = std::make_shared<std::promise<Bytes>>();
+    std::future<Bytes> replied = reply->get_future();
     auto result = std::make_unique<flutter::EngineMethodResult>(
-        [&replies](const uint8_t* data, size_t size) { replies.emplace_back(data, data + size); },
+        [reply](const uint8_t* data, size_t size) { reply->set_value(Bytes(data, data + size)); },
         &codec);
-    HandleTunnelMethodCall(*call, std::move(result), calls_);
-    EXPECT_EQ(replies.size(), 1u);
-    return replies.empty() ? Bytes{} : replies.front();
+    HandleTunnelMethodCall(*call, std::move(result), *worker_, calls_);
+    if (replied.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "no reply";
+      return {};
+    }
+    return replied.get();
   }
 
   std::wstring app_exe_ = AppExe();
@@ -161,6 +170,7 @@ class TunnelChannelTest : public ::testing::Test {
   DebugOutputCapture capture_;
   std::optional<std::wstring> previous_program_data_;
   TunnelChannelCalls calls_;
+  std::unique_ptr<ElevationWorker> worker_;
 };
 
 TEST_F(TunnelChannelTest, StartStatusStopRoad) {

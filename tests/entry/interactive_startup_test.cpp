@@ -1,11 +1,15 @@
 // The start-up's console handling through its call table: when a console is
-// made, and where the standard streams go.
+// made, and where the standard streams go; and the one run per session,
+// which hands over to a run already there.
 #include "entry/interactive_startup.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/unique_handle.h"
 
 namespace {
 
@@ -117,6 +121,105 @@ TEST_F(InteractiveStartupTest, StreamThatCannotBeReopenedFollowsStandardOutput) 
     stderr_reopen_ = c.stderr_result;
     tarnwick::CreateDebugConsole(Calls());
     EXPECT_EQ(log_, c.expected);
+  }
+}
+
+bool HandleOpen(HANDLE handle) {
+  DWORD flags = 0;
+  return handle != nullptr && ::GetHandleInformation(handle, &flags) != FALSE;
+}
+
+std::string Narrow(const wchar_t* text) {
+  std::string out;
+  for (; text != nullptr && *text != L'\0'; ++text) out += static_cast<char>(*text);
+  return out;
+}
+
+TEST_F(InteractiveStartupTest, SecondRunBringsTheFirstWindowForwardAndStops) {
+  const HWND kFirst = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x30EF0));
+  struct Row {
+    const char* what;
+    bool mutex_made;
+    DWORD error;
+    HWND window;
+    BOOL minimised;
+    bool runs;
+    std::vector<std::string> calls;
+  } rows[] = {
+      {"first run", true, ERROR_SUCCESS, kFirst, FALSE, true, {}},
+      {"second run, window minimised",
+       true,
+       ERROR_ALREADY_EXISTS,
+       kFirst,
+       TRUE,
+       false,
+       {"FindWindowW FLUTTER_RUNNER_WIN32_WINDOW tarnwick", "IsIconic", "ShowWindow 9",
+        "SetForegroundWindow"}},
+      {"second run",
+       true,
+       ERROR_ALREADY_EXISTS,
+       kFirst,
+       FALSE,
+       false,
+       {"FindWindowW FLUTTER_RUNNER_WIN32_WINDOW tarnwick", "IsIconic", "SetForegroundWindow"}},
+      {"second run, first has no window yet",
+       true,
+       ERROR_ALREADY_EXISTS,
+       nullptr,
+       FALSE,
+       false,
+       {"FindWindowW FLUTTER_RUNNER_WIN32_WINDOW tarnwick"}},
+      {"first run is elevated",
+       false,
+       ERROR_ACCESS_DENIED,
+       kFirst,
+       FALSE,
+       false,
+       {"FindWindowW FLUTTER_RUNNER_WIN32_WINDOW tarnwick", "IsIconic", "SetForegroundWindow"}},
+      {"no mutex to be had", false, ERROR_INVALID_PARAMETER, kFirst, FALSE, true, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<std::string> calls;
+    HANDLE made = nullptr;
+    StartupCalls c = Calls();
+    c.CreateMutexW = [&](LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCWSTR name) -> HANDLE {
+      EXPECT_EQ(attributes, nullptr);
+      EXPECT_FALSE(owned);
+      EXPECT_EQ(Narrow(name), "Local\\TarnwickInteractive");
+      // A real handle, closed with the real call.
+      made = row.mutex_made ? ::CreateMutexW(nullptr, FALSE, nullptr) : nullptr;
+      return made;
+    };
+    c.GetLastError = [&] { return row.error; };
+    c.FindWindowW = [&](LPCWSTR window_class, LPCWSTR title) {
+      calls.push_back("FindWindowW " + Narrow(window_class) + " " + Narrow(title));
+      return row.window;
+    };
+    c.IsIconic = [&](HWND window) {
+      EXPECT_EQ(window, kFirst);
+      calls.push_back("IsIconic");
+      return row.minimised;
+    };
+    c.ShowWindow = [&](HWND window, int command) {
+      EXPECT_EQ(window, kFirst);
+      calls.push_back("ShowWindow " + std::to_string(command));
+      return TRUE;
+    };
+    c.SetForegroundWindow = [&](HWND window) {
+      EXPECT_EQ(window, kFirst);
+      calls.push_back("SetForegroundWindow");
+      return TRUE;
+    };
+
+    tarnwick::UniqueKernelHandle claim;
+    EXPECT_EQ(tarnwick::ClaimInteractiveRun(&claim, c), row.runs);
+    EXPECT_EQ(calls, row.calls);
+    // The first run holds its mutex; a second one gives its handle back.
+    EXPECT_EQ(claim.get(), row.runs ? made : nullptr);
+    if (!row.runs) {
+      EXPECT_FALSE(HandleOpen(made));
+    }
   }
 }
 

@@ -103,6 +103,11 @@ TEST(ScriptTest, BadLinesNameTheLineAndTheReason) {
       {"claim WM_APP\n", "line 1: claim needs a result"},
       {"geometry 1 2 3\n", "line 1: expected a number or *"},
       {"close now\n", "line 1: unexpected 'now'"},
+      {"select\n", "line 1: expected a line number"},
+      {"call ch m\nselect 1 2\n", "line 2: unexpected '2'"},
+      {"select 1\n", "line 1: line 1 is no earlier call or send step"},
+      {"wait frame\nselect 1\n", "line 2: line 1 is no earlier call or send step"},
+      {"select 2\ncall ch m\n", "line 1: line 2 is no earlier call or send step"},
   };
   for (const auto& c : cases) {
     std::vector<Step> steps;
@@ -110,6 +115,21 @@ TEST(ScriptTest, BadLinesNameTheLineAndTheReason) {
     EXPECT_FALSE(ParseScript(c.script, &steps, &error)) << c.script;
     EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.script << " gave: " << error;
   }
+}
+
+TEST(ScriptTest, SelectNamesTheLineOfAnEarlierSend) {
+  const std::vector<Step> steps = Parse(
+      "# the first send is on line 2\n"
+      "call ch startTunnel\n"
+      "send ch 00\n"
+      "select 2\n"
+      "expect any\n"
+      "select 3\n");
+  ASSERT_EQ(steps.size(), 5u);
+  EXPECT_EQ(steps[2].kind, StepKind::kSelect);
+  EXPECT_EQ(steps[2].number, 2);
+  EXPECT_EQ(steps[4].kind, StepKind::kSelect);
+  EXPECT_EQ(steps[4].number, 3);
 }
 
 TEST(ScriptTest, NumbersAndWindowMessages) {

@@ -1,11 +1,13 @@
 // The elevated self-invocation: what it asks the shell for, the three
-// outcomes of every way it can end through a scripted shell, and the exit
-// code of a real process started by the real shell.
+// outcomes of every way it can end through a scripted shell, the copy that
+// outlives its wait holding off the next, and the exit code of a real
+// process started by the real shell.
 #include "tunnel_channel/elevation.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 namespace {
 
 using tarnwick::ElevationOutcome;
+using tarnwick::ElevationState;
 using tarnwick::kCancelled;
 using tarnwick::kElevatedHelperTimeoutMs;
 using tarnwick::kFailed;
@@ -32,6 +35,8 @@ struct FakeShell {
   DWORD launch_error = 0;
   bool gives_process = true;
   DWORD wait_result = WAIT_OBJECT_0;
+  // The answer about a copy kept from an earlier call, asked without waiting.
+  DWORD kept_wait_result = WAIT_TIMEOUT;
   bool exit_code_unreadable = false;
   DWORD exit_code = 0;
 
@@ -42,6 +47,8 @@ struct FakeShell {
   std::wstring verb, file, parameters;
   HANDLE process = nullptr;  // the real handle handed out as the process
   std::vector<DWORD> waits;
+  std::vector<DWORD> kept_waits;
+  bool kept_open_at_launch = false;
   int exit_code_reads = 0;
 };
 
@@ -68,6 +75,8 @@ class ElevationTest : public ::testing::Test {
       shell_.verb = info->lpVerb ? info->lpVerb : L"<null>";
       shell_.file = info->lpFile ? info->lpFile : L"<null>";
       shell_.parameters = info->lpParameters ? info->lpParameters : L"<null>";
+      // Checked before a new handle can take the old one's number.
+      shell_.kept_open_at_launch = kept_ != nullptr && HandleOpen(kept_);
       if (shell_.launch_fails) {
         ::SetLastError(shell_.launch_error);
         return FALSE;
@@ -81,6 +90,13 @@ class ElevationTest : public ::testing::Test {
       return TRUE;
     };
     c.WaitForSingleObject = [this](HANDLE handle, DWORD milliseconds) {
+      // Handle numbers are reused, so the kept copy is told by the wait:
+      // it alone is asked without waiting.
+      if (milliseconds == 0) {
+        EXPECT_EQ(handle, kept_);
+        shell_.kept_waits.push_back(milliseconds);
+        return shell_.kept_wait_result;
+      }
       EXPECT_EQ(handle, shell_.process);
       shell_.waits.push_back(milliseconds);
       return shell_.wait_result;
@@ -97,11 +113,15 @@ class ElevationTest : public ::testing::Test {
   }
 
   FakeShell shell_;
+  ElevationState state_;
+  HANDLE kept_ = nullptr;  // the copy kept in state_, as handed out
 };
+
+const HWND kOwner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10AB0));
 
 TEST_F(ElevationTest, StartsItselfWithRunasAndTheParametersAsGiven) {
   const std::wstring parameters = L"/svc-install \"C:\\Program Data\\Tarnwick\\tarnwick.conf\"";
-  EXPECT_EQ(RunSelfElevated(parameters, Calls()), kSucceeded);
+  EXPECT_EQ(RunSelfElevated(parameters, kOwner, state_, Calls()), kSucceeded);
 
   EXPECT_EQ(shell_.module_argument, nullptr) << "the running executable";
   EXPECT_EQ(shell_.module_size, static_cast<DWORD>(MAX_PATH));
@@ -109,7 +129,7 @@ TEST_F(ElevationTest, StartsItselfWithRunasAndTheParametersAsGiven) {
   const SHELLEXECUTEINFOW& info = *shell_.launched;
   EXPECT_EQ(info.cbSize, sizeof(SHELLEXECUTEINFOW));
   EXPECT_EQ(info.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS));
-  EXPECT_EQ(info.hwnd, nullptr);
+  EXPECT_EQ(info.hwnd, kOwner) << "the prompt belongs to the window";
   EXPECT_EQ(shell_.verb, L"runas");
   EXPECT_EQ(shell_.file, shell_.module_path);
   EXPECT_EQ(shell_.parameters, parameters);
@@ -123,6 +143,7 @@ TEST_F(ElevationTest, StartsItselfWithRunasAndTheParametersAsGiven) {
   EXPECT_EQ(info.hProcess, nullptr);
   EXPECT_EQ(shell_.waits, std::vector<DWORD>{20000});
   EXPECT_FALSE(HandleOpen(shell_.process)) << "the process handle is closed";
+  EXPECT_FALSE(state_.unfinished_copy);
 }
 
 TEST_F(ElevationTest, EveryWayItCanEndIsOneOfThreeOutcomes) {
@@ -171,18 +192,60 @@ TEST_F(ElevationTest, EveryWayItCanEndIsOneOfThreeOutcomes) {
     SCOPED_TRACE(row.what);
     shell_ = FakeShell{};
     row.arrange(shell_);
+    ElevationState state;
 
-    EXPECT_EQ(RunSelfElevated(L"/svc-remove", Calls()), row.outcome);
+    EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state, Calls()), row.outcome);
     EXPECT_EQ(shell_.launched.has_value(), row.launched);
     EXPECT_EQ(shell_.waits.size(), row.waited ? 1u : 0u);
     if (row.waited) {
       EXPECT_EQ(shell_.waits[0], kElevatedHelperTimeoutMs);
     }
-    // Every process handle handed out is closed, a copy left running too.
+    // Every process handle handed out is closed, except a copy left
+    // running, which is kept until it is seen to have ended.
     EXPECT_EQ(shell_.process != nullptr, row.waited);
+    const bool kept = shell_.wait_result == WAIT_TIMEOUT;
+    EXPECT_EQ(state.unfinished_copy.get(), kept ? shell_.process : nullptr);
+    state.unfinished_copy.reset();
     EXPECT_FALSE(HandleOpen(shell_.process));
     // Only a signalled wait lets the exit code be read.
     EXPECT_EQ(shell_.exit_code_reads > 0, row.waited && shell_.wait_result == WAIT_OBJECT_0);
+  }
+}
+
+// A copy still running when its wait ran out may still be changing the
+// service: no other is started while it runs.
+TEST_F(ElevationTest, CopyLeftRunningHoldsOffTheNext) {
+  struct Row {
+    const char* what;
+    DWORD kept_wait_result;
+    ElevationOutcome outcome;
+  } rows[] = {
+      {"still running", WAIT_TIMEOUT, kFailed},
+      {"ended", WAIT_OBJECT_0, kSucceeded},
+      {"wait on it fails", WAIT_FAILED, kSucceeded},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    shell_ = FakeShell{};
+    shell_.wait_result = WAIT_TIMEOUT;
+    ElevationState state;
+    EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state, Calls()), kFailed);
+    kept_ = shell_.process;
+    ASSERT_EQ(state.unfinished_copy.get(), kept_);
+
+    shell_ = FakeShell{};
+    shell_.kept_wait_result = row.kept_wait_result;
+    EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state, Calls()), row.outcome);
+    EXPECT_EQ(shell_.kept_waits, std::vector<DWORD>{0}) << "asked without waiting";
+    const bool launched = row.outcome == kSucceeded;
+    EXPECT_EQ(shell_.launched.has_value(), launched);
+    if (launched) {
+      EXPECT_FALSE(shell_.kept_open_at_launch) << "the old copy's handle is closed first";
+      EXPECT_FALSE(state.unfinished_copy);
+    } else {
+      EXPECT_EQ(state.unfinished_copy.get(), kept_);
+      EXPECT_TRUE(HandleOpen(kept_));
+    }
   }
 }
 
@@ -205,9 +268,9 @@ TEST_F(ElevationTest, ExitCodeOfTheElevatedProcessDecides) {
     buffer[program.size()] = L'\0';
     return static_cast<DWORD>(program.size());
   };
-  EXPECT_EQ(RunSelfElevated(L"0", calls), kSucceeded);
-  EXPECT_EQ(RunSelfElevated(L"1", calls), kFailed);
-  EXPECT_EQ(RunSelfElevated(L"7", calls), kFailed);
+  EXPECT_EQ(RunSelfElevated(L"0", nullptr, state_, calls), kSucceeded);
+  EXPECT_EQ(RunSelfElevated(L"1", nullptr, state_, calls), kFailed);
+  EXPECT_EQ(RunSelfElevated(L"7", nullptr, state_, calls), kFailed);
   // A launch failure is left to the scripted shell: the real one reports a
   // missing file in a message box of its own, which waits for a person on
   // any display.

@@ -1,6 +1,5 @@
 // The tunnel channel on the messenger layer, running over the in-process
-// messenger: bound to its name only, answered once per call, rebound on a
-// second registration.
+// messenger: bound to its name only, answered once per call.
 #include "tunnel_channel/tunnel_channel_registration.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +14,7 @@ namespace {
 
 using tarnwick::Bytes;
 using tarnwick::FakeMessenger;
-using tarnwick::RegisterTunnelChannel;
+using tarnwick::TunnelChannel;
 
 using ByteVector = std::vector<uint8_t>;
 
@@ -47,7 +46,7 @@ std::vector<ByteVector> ResponsesTo(const FakeMessenger& fake, int message_id) {
 TEST(TunnelChannelRegistrationTest, AnswersCallsOnTheTunnelChannelOnly) {
   FakeMessenger fake;
   flutter::BinaryMessengerImpl messenger(fake.handle(), FakeMessenger::Calls());
-  RegisterTunnelChannel(&messenger);
+  TunnelChannel channel(&messenger, nullptr);
 
   const int stats = fake.Deliver("com.tarnwick.vpn/tunnel", MethodCall("getStats"));
   ASSERT_NE(stats, 0) << "the handler is bound to the channel name";
@@ -60,32 +59,6 @@ TEST(TunnelChannelRegistrationTest, AnswersCallsOnTheTunnelChannelOnly) {
   EXPECT_EQ(fake.Deliver("com.tarnwick.vpn/tunnel/", MethodCall("getStats")), 0);
   EXPECT_EQ(fake.unanswered(), 0);
   EXPECT_TRUE(fake.violations().empty());
-}
-
-TEST(TunnelChannelRegistrationTest, SecondRegistrationRebindsAndStillAnswersOnce) {
-  FakeMessenger first_fake;
-  flutter::BinaryMessengerImpl first(first_fake.handle(), FakeMessenger::Calls());
-  RegisterTunnelChannel(&first);
-  RegisterTunnelChannel(&first);
-
-  const int id = first_fake.Deliver("com.tarnwick.vpn/tunnel", MethodCall("getStats"));
-  EXPECT_EQ(ResponsesTo(first_fake, id), std::vector<ByteVector>{kStatsReply});
-
-  // A new engine: the held channel is replaced, and the binding the old
-  // one made stays on the old messenger.
-  FakeMessenger second_fake;
-  flutter::BinaryMessengerImpl second(second_fake.handle(), FakeMessenger::Calls());
-  RegisterTunnelChannel(&second);
-
-  const int on_second = second_fake.Deliver("com.tarnwick.vpn/tunnel", MethodCall("getStats"));
-  EXPECT_EQ(ResponsesTo(second_fake, on_second), std::vector<ByteVector>{kStatsReply});
-  const int on_first = first_fake.Deliver("com.tarnwick.vpn/tunnel", MethodCall("getStats"));
-  EXPECT_EQ(ResponsesTo(first_fake, on_first), std::vector<ByteVector>{kStatsReply});
-
-  EXPECT_EQ(first_fake.unanswered(), 0);
-  EXPECT_EQ(second_fake.unanswered(), 0);
-  EXPECT_TRUE(first_fake.violations().empty());
-  EXPECT_TRUE(second_fake.violations().empty());
 }
 
 }  // namespace

@@ -1,19 +1,23 @@
 // The tunnel method handler from the channel's bytes to the one reply, with
 // the machine scripted at the OS boundary only: where "PROGRAMDATA" points,
 // how the shell answers the elevation, the elevated copy's exit code and the
-// service's state. Staging writes the real file.
+// service's state. Staging writes the real file; the elevation runs on a
+// real worker, which alone answers the changes that reach it.
 #include "tunnel_channel/tunnel_method_handler.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -66,14 +70,17 @@ enum class Elevation { kExits0, kExits1, kDeclined };
 // An engine-bound result that tells when it is released.
 class WatchedResult : public flutter::EngineMethodResult {
  public:
-  WatchedResult(flutter::BinaryReply reply, bool* released)
+  WatchedResult(flutter::BinaryReply reply, std::promise<void>* released)
       : EngineMethodResult(std::move(reply), &flutter::StandardMethodCodec::GetInstance()),
         released_(released) {}
-  ~WatchedResult() override { *released_ = true; }
+  ~WatchedResult() override { released_->set_value(); }
 
  private:
-  bool* released_;
+  std::promise<void>* released_;
 };
+
+// Where a call was answered.
+enum class Answered { kAtOnce, kFromTheWorker };
 
 std::string ReadAll(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
@@ -111,7 +118,14 @@ class TunnelMethodHandlerTest : public ::testing::Test {
       buffer[root_.size()] = L'\0';
       return static_cast<DWORD>(root_.size());
     };
+    // The worker's calls, noted with the thread they came on.
+    c.CoInitializeEx = [this](LPVOID, DWORD flags) {
+      worker_calls_.push_back({"CoInitializeEx " + std::to_string(flags), nullptr});
+      return S_OK;
+    };
+    c.CoUninitialize = [this] { worker_calls_.push_back({"CoUninitialize", nullptr}); };
     c.ShellExecuteExW = [this](SHELLEXECUTEINFOW* info) {
+      worker_calls_.push_back({"ShellExecuteExW", info->hwnd});
       elevations_.push_back(info->lpParameters ? info->lpParameters : L"<null>");
       if (elevation_ == Elevation::kDeclined) {
         ::SetLastError(ERROR_CANCELLED);
@@ -165,23 +179,37 @@ class TunnelMethodHandlerTest : public ::testing::Test {
   }
 
   // Decodes the message as the channel does, runs the handler and returns its
-  // one reply; fails the test on no reply, two replies or a kept result.
-  ByteVector Handle(const ByteVector& message) {
+  // one reply; fails the test on no reply, two replies, a kept result or an
+  // answer from elsewhere than expected.
+  ByteVector Handle(const ByteVector& message, Answered answered = Answered::kAtOnce) {
     const auto& codec = flutter::StandardMethodCodec::GetInstance();
     std::unique_ptr<flutter::MethodCall> call =
         codec.DecodeMethodCall(message.data(), message.size());
     EXPECT_NE(call, nullptr);
     if (!call) return {0xEE};
 
+    // Written by whichever thread answers, read once the result is gone.
     std::vector<ByteVector> replies;
-    bool released = false;
+    std::thread::id answered_on;
+    std::promise<void> released;
+    std::future<void> released_future = released.get_future();
     auto result = std::make_unique<WatchedResult>(
-        [&replies](const uint8_t* data, size_t size) { replies.emplace_back(data, data + size); },
+        [&](const uint8_t* data, size_t size) {
+          answered_on = std::this_thread::get_id();
+          replies.emplace_back(data, data + size);
+        },
         &released);
-    tarnwick::HandleTunnelMethodCall(*call, std::move(result), Calls(), ServiceFakes());
+    tarnwick::ElevationWorker worker(nullptr, Calls());
+    tarnwick::HandleTunnelMethodCall(*call, std::move(result), worker, Calls(), ServiceFakes());
 
-    EXPECT_TRUE(released) << "the result is released before the handler returns";
+    if (answered == Answered::kAtOnce) {
+      EXPECT_EQ(released_future.wait_for(std::chrono::seconds(0)), std::future_status::ready)
+          << "answered and released before the handler returns";
+    }
+    // Bounded only so that a lost answer fails instead of hanging.
+    EXPECT_EQ(released_future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(replies.size(), 1u) << "exactly one answer";
+    EXPECT_EQ(answered_on == std::this_thread::get_id(), answered == Answered::kAtOnce);
     return replies.empty() ? ByteVector{0xEE} : replies.front();
   }
 
@@ -199,6 +227,12 @@ class TunnelMethodHandlerTest : public ::testing::Test {
 
   int staging_attempts_ = 0;
   std::vector<std::wstring> elevations_;
+  struct WorkerCall {
+    std::string what;
+    HWND owner;
+    std::thread::id thread = std::this_thread::get_id();
+  };
+  std::vector<WorkerCall> worker_calls_;
   int status_queries_ = 0;
   std::optional<std::pair<ULONG64, ULONG64>> adapter_octets_;  // in, out
 };
@@ -265,7 +299,9 @@ TEST_F(TunnelMethodHandlerTest, StartTunnelWritesThenInstallsElevated) {
     // Entries other than "config" are ignored.
     const ByteVector arguments = Map({Str("config"), Str(row.config), Str("name"), Str("office")});
 
-    EXPECT_EQ(Hex(Handle(MethodCall("startTunnel", arguments))), Hex(row.reply));
+    EXPECT_EQ(Hex(Handle(MethodCall("startTunnel", arguments),
+                         row.written ? Answered::kFromTheWorker : Answered::kAtOnce)),
+              Hex(row.reply));
     EXPECT_EQ(staging_attempts_, 1);
     if (row.written) {
       EXPECT_EQ(ReadAll(config_file_), row.config);
@@ -297,11 +333,51 @@ TEST_F(TunnelMethodHandlerTest, StopTunnelIgnoresArgumentsAndRemovesElevated) {
       staging_attempts_ = 0;
       elevations_.clear();
       elevation_ = outcome.elevation;
-      EXPECT_EQ(Hex(Handle(MethodCall("stopTunnel", arguments))), Hex(outcome.reply));
+      EXPECT_EQ(Hex(Handle(MethodCall("stopTunnel", arguments), Answered::kFromTheWorker)),
+                Hex(outcome.reply));
       EXPECT_EQ(elevations_, std::vector<std::wstring>{L"/svc-remove"});
       EXPECT_EQ(staging_attempts_, 0) << "the configuration is left alone";
     }
   }
+}
+
+// Two quick connects and a disconnect: three prompts one after another,
+// owned by the window, on one thread of the worker's with its apartment.
+TEST_F(TunnelMethodHandlerTest, ChangesRunInArrivalOrderOnTheWorker) {
+  const HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10AB0));
+  const auto& codec = flutter::StandardMethodCodec::GetInstance();
+  const ByteVector start = MethodCall("startTunnel", Map({Str("config"), Str(kConfig)}));
+  const ByteVector messages[] = {start, start, MethodCall("stopTunnel", kNull)};
+  std::promise<void> released[3];
+  std::vector<ByteVector> replies;  // the worker's until the results are gone
+  {
+    tarnwick::ElevationWorker worker(owner, Calls());
+    for (int i = 0; i < 3; ++i) {
+      auto result = std::make_unique<WatchedResult>(
+          [&replies](const uint8_t* data, size_t size) { replies.emplace_back(data, data + size); },
+          &released[i]);
+      tarnwick::HandleTunnelMethodCall(
+          *codec.DecodeMethodCall(messages[i].data(), messages[i].size()), std::move(result),
+          worker, Calls(), ServiceFakes());
+    }
+    for (std::promise<void>& one : released) {
+      ASSERT_EQ(one.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    }
+  }
+  const std::wstring install = L"/svc-install \"" + config_file_ + L"\"";
+  EXPECT_EQ(elevations_, (std::vector<std::wstring>{install, install, L"/svc-remove"}));
+  EXPECT_EQ(replies, std::vector<ByteVector>(3, SuccessWith(kTrue)));
+  // Apartment-threaded (2) without OLE1 DDE (4).
+  const std::vector<std::string> expected = {"CoInitializeEx 6", "ShellExecuteExW",
+                                             "ShellExecuteExW", "ShellExecuteExW",
+                                             "CoUninitialize"};
+  ASSERT_EQ(worker_calls_.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(worker_calls_[i].what, expected[i]);
+    EXPECT_EQ(worker_calls_[i].owner, worker_calls_[i].what == "ShellExecuteExW" ? owner : nullptr);
+    EXPECT_EQ(worker_calls_[i].thread, worker_calls_[0].thread);
+  }
+  EXPECT_NE(worker_calls_[0].thread, std::this_thread::get_id());
 }
 
 TEST_F(TunnelMethodHandlerTest, StatusAndStatsNeverFail) {
