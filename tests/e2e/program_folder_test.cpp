@@ -38,16 +38,6 @@ const std::vector<std::wstring> kUiLibraryNames = {L"flutter_windows.dll",
                                                    L"url_launcher_windows_plugin.dll",
                                                    L"window_manager_plugin.dll"};
 
-constexpr char kValidConfig[] =
-    "[Interface]\r\n"
-    "PrivateKey = yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk=\r\n"
-    "Address = 10.8.0.2/32\r\n"
-    "\r\n"
-    "[Peer]\r\n"
-    "PublicKey = xTIBA5rboUvnH4htodjb6e697QjLERt1NAB4mZqp8Dg=\r\n"
-    "AllowedIPs = 0.0.0.0/0\r\n"
-    "Endpoint = 192.0.2.1:51820\r\n";
-
 constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Tarnwick";
 constexpr wchar_t kPolicyValue[] = L"AllowUnprotectedProgramFolder";
 

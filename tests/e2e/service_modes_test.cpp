@@ -25,15 +25,6 @@ namespace {
 constexpr DWORD kProcessBoundMs = 30000;
 constexpr DWORD kServiceBoundMs = 15000;
 
-constexpr char kValidConfig[] =
-    "[Interface]\r\n"
-    "PrivateKey = yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk=\r\n"
-    "Address = 10.8.0.2/32\r\n"
-    "\r\n"
-    "[Peer]\r\n"
-    "PublicKey = xTIBA5rboUvnH4htodjb6e697QjLERt1NAB4mZqp8Dg=\r\n"
-    "AllowedIPs = 0.0.0.0/0\r\n"
-    "Endpoint = 192.0.2.1:51820\r\n";
 // The same key, so a test can prove it never reaches the debugger output.
 constexpr char kPrivateKey[] = "yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk=";
 constexpr char kConfigWithoutPeer[] =

@@ -284,6 +284,22 @@ class ServiceManagerTest : public ::testing::Test {
   std::wstring config_;
 };
 
+// What GetSecurityInfo gives for an object described by SDDL: a
+// descriptor of the system's allocation, with owner and DACL inside it.
+DWORD AnswerWithSddl(const std::wstring& sddl, PSID* owner, PACL* dacl,
+                     PSECURITY_DESCRIPTOR* descriptor) {
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                              descriptor, nullptr)) {
+    ADD_FAILURE() << "bad SDDL";
+    return ERROR_INVALID_PARAMETER;
+  }
+  BOOL present = FALSE, defaulted = FALSE;
+  ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+  *dacl = nullptr;
+  ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+  return ERROR_SUCCESS;
+}
+
 // The diagnostic lines as they reach the debugger output.
 Logs Lines(std::initializer_list<const wchar_t*> messages) {
   Logs lines;
@@ -668,16 +684,7 @@ TEST_F(ServiceManagerTest, ConfigurationCheckJudgesOwnersLinksAndPermissions) {
       ::GetFileInformationByHandle(handle, &information);
       const bool is_folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       const std::wstring& sddl = is_folder ? c.folder_sddl : c.file_sddl;
-      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                  descriptor, nullptr)) {
-        ADD_FAILURE() << "bad SDDL";
-        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
-      }
-      BOOL present = FALSE, defaulted = FALSE;
-      ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
-      *dacl = nullptr;
-      ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
-      return static_cast<DWORD>(ERROR_SUCCESS);
+      return AnswerWithSddl(sddl, owner, dacl, descriptor);
     };
     calls.GetFileInformationByHandle = [&](HANDLE handle,
                                            LPBY_HANDLE_FILE_INFORMATION information) {
@@ -786,16 +793,7 @@ TEST_F(ServiceManagerTest, InstallRunsOnlyFromAProtectedProgramFolder) {
       if (sddl == nullptr) {
         return ::GetSecurityInfo(handle, type, which, owner, group, dacl, sacl, descriptor);
       }
-      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl->c_str(), SDDL_REVISION_1,
-                                                                  descriptor, nullptr)) {
-        ADD_FAILURE() << "bad SDDL";
-        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
-      }
-      BOOL present = FALSE, defaulted = FALSE;
-      ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
-      *dacl = nullptr;
-      ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
-      return static_cast<DWORD>(ERROR_SUCCESS);
+      return AnswerWithSddl(*sddl, owner, dacl, descriptor);
     };
     EXPECT_EQ(InstallAndStartTunnel(config_, calls), c.fault.empty());
     if (c.fault.empty()) {

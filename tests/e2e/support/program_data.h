@@ -8,6 +8,17 @@
 
 namespace tarnwick::e2e {
 
+// A configuration the tunnel stand-in accepts: one interface, one peer.
+constexpr char kValidConfig[] =
+    "[Interface]\r\n"
+    "PrivateKey = yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk=\r\n"
+    "Address = 10.8.0.2/32\r\n"
+    "\r\n"
+    "[Peer]\r\n"
+    "PublicKey = xTIBA5rboUvnH4htodjb6e697QjLERt1NAB4mZqp8Dg=\r\n"
+    "AllowedIPs = 0.0.0.0/0\r\n"
+    "Endpoint = 192.0.2.1:51820\r\n";
+
 // The ProgramData known folder as the system names it (not the PROGRAMDATA
 // variable); empty when the system does not say.
 [[nodiscard]] std::wstring ProgramDataDir();
