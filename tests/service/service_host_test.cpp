@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/support/paths.h"
+#include "tests/e2e/support/program_data.h"
 
 namespace {
 
@@ -63,10 +64,7 @@ class ServiceHostTest : public ::testing::Test {
   ServiceCalls Calls() {
     ServiceCalls c;
     c.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) {
-      const std::wstring& folder = program_data_.path();
-      *path = static_cast<PWSTR>(::CoTaskMemAlloc((folder.size() + 1) * sizeof(wchar_t)));
-      std::copy(folder.c_str(), folder.c_str() + folder.size() + 1, *path);
-      return S_OK;
+      return tarnwick::e2e::AnswerKnownFolder(program_data_.path(), path);
     };
     c.SetDefaultDllDirectories = [this](DWORD flags) {
       loader_.calls.push_back("SetDefaultDllDirectories");

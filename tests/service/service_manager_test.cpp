@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/e2e/support/paths.h"
+#include "tests/e2e/support/program_data.h"
 
 namespace {
 
@@ -103,10 +104,7 @@ class ServiceManagerTest : public ::testing::Test {
     ServiceCalls c;
     c.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID id, DWORD, HANDLE, PWSTR* path) {
       EXPECT_TRUE(IsEqualGUID(id, FOLDERID_ProgramData));
-      const std::wstring& folder = program_data_.path();
-      *path = static_cast<PWSTR>(::CoTaskMemAlloc((folder.size() + 1) * sizeof(wchar_t)));
-      std::copy(folder.c_str(), folder.c_str() + folder.size() + 1, *path);
-      return S_OK;
+      return tarnwick::e2e::AnswerKnownFolder(program_data_.path(), path);
     };
     c.CreateMutexW = [this](LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCWSTR name) {
       scm_.calls.push_back("CreateMutexW");

@@ -1,5 +1,7 @@
 #include "tests/e2e/support/program_data.h"
 
+#include <algorithm>
+
 #include <windows.h>
 
 #include <knownfolders.h>
@@ -37,6 +39,13 @@ bool ProgramDataConfig::Write(std::string_view text) const {
     return false;
   }
   return WriteFileBytes(path_, text);
+}
+
+HRESULT AnswerKnownFolder(const std::wstring& folder, PWSTR* path) {
+  *path = static_cast<PWSTR>(::CoTaskMemAlloc((folder.size() + 1) * sizeof(wchar_t)));
+  if (*path == nullptr) return E_OUTOFMEMORY;
+  std::copy(folder.c_str(), folder.c_str() + folder.size() + 1, *path);
+  return S_OK;
 }
 
 }  // namespace tarnwick::e2e

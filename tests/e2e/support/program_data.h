@@ -3,6 +3,8 @@
 // by a test while it runs.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,10 @@ constexpr char kValidConfig[] =
 // The ProgramData known folder as the system names it (not the PROGRAMDATA
 // variable); empty when the system does not say.
 [[nodiscard]] std::wstring ProgramDataDir();
+
+// What SHGetKnownFolderPath gives a test that scripts the known folder:
+// folder as the shell's allocation, freed by the caller with CoTaskMemFree.
+HRESULT AnswerKnownFolder(const std::wstring& folder, PWSTR* path);
 
 // "<ProgramData>\Tarnwick" for the life of a test: whatever an earlier run
 // left there is removed when the object is made and what the test made is
