@@ -14,10 +14,30 @@ set(TARNWICK_UPGRADE_CODE 4661AB68-AD64-442C-BD10-2DE716193916)
 # What the package takes from the app folder. flutter_windows builds data/
 # (its placeholders) after linking.
 set(TARNWICK_PACKAGED_TARGETS tarnwick tunnel flutter_windows ${TARNWICK_PLUGIN_TARGETS})
-list(LENGTH TARNWICK_PLUGIN_TARGETS _tarnwick_plugin_count)
-if(NOT _tarnwick_plugin_count EQUAL 7)
-  message(FATAL_ERROR "packaging: expected the seven plug-in targets, got '${TARNWICK_PLUGIN_TARGETS}'")
-endif()
+
+# The plug-in libraries' components and their references, from the plug-in
+# list, for the .wxs to include. A component's GUID is derived from its
+# file name, so it stays the same from build to build and version to
+# version.
+set(TARNWICK_GENERATED_PACKAGING ${CMAKE_BINARY_DIR}/generated/packaging)
+set(_components "")
+set(_references "")
+foreach(row IN LISTS TARNWICK_PLUGINS)
+  tarnwick_plugin_fields("${row}" registrar export library)
+  string(UUID guid NAMESPACE ${TARNWICK_UPGRADE_CODE} NAME "component:${library}.dll"
+         TYPE SHA1 UPPER)
+  string(APPEND _components
+    "  <Component Id=\"Plugin.${library}\" Guid=\"${guid}\" Win64=\"yes\">\n"
+    "    <File Id=\"PluginFile.${library}\" Name=\"${library}.dll\" "
+    "Source=\"$(var.AppDir)/${library}.dll\" KeyPath=\"yes\" />\n"
+    "  </Component>\n")
+  string(APPEND _references "  <ComponentRef Id=\"Plugin.${library}\" />\n")
+endforeach()
+set(_made_by "<!-- Made by cmake/TarnwickPackaging.cmake from src/windows/plugins.list. -->")
+file(CONFIGURE OUTPUT ${TARNWICK_GENERATED_PACKAGING}/plugin_components.wxi CONTENT
+  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n${_made_by}\n<Include>\n${_components}</Include>\n")
+file(CONFIGURE OUTPUT ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi CONTENT
+  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n${_made_by}\n<Include>\n${_references}</Include>\n")
 
 # tarnwick_add_msi(<target> <version> <output .msi>)
 # One package of the app folder with the given version. Its product code is
@@ -28,6 +48,7 @@ function(tarnwick_add_msi target version output)
   # wixl finds sources only relative to its working folder.
   file(RELATIVE_PATH app_dir ${CMAKE_BINARY_DIR} ${TARNWICK_APP_DIR})
   file(RELATIVE_PATH icon_file ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/src/resources/app.ico)
+  file(RELATIVE_PATH generated ${CMAKE_BINARY_DIR} ${TARNWICK_GENERATED_PACKAGING})
   if(TARNWICK_WIXL)
     set(wixl_env WIXL=${TARNWICK_WIXL})
   else()
@@ -37,8 +58,10 @@ function(tarnwick_add_msi target version output)
     COMMAND ${CMAKE_COMMAND} -E env ${wixl_env}
             bash ${TARNWICK_WIXL_STRICT} ${CMAKE_BINARY_DIR} ${output} ${TARNWICK_WXS}
             -D Version=${version} -D ProductCode=${product_code}
-            -D AppDir=${app_dir} -D IconFile=${icon_file}
+            -D AppDir=${app_dir} -D IconFile=${icon_file} -D Generated=${generated}
     DEPENDS ${TARNWICK_WXS} ${TARNWICK_WIXL_STRICT}
+            ${TARNWICK_GENERATED_PACKAGING}/plugin_components.wxi
+            ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi
             ${PROJECT_SOURCE_DIR}/src/resources/app.ico ${TARNWICK_PACKAGED_TARGETS}
     COMMENT "Packaging ${output}"
     VERBATIM)

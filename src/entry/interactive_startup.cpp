@@ -1,13 +1,12 @@
 #include "entry/interactive_startup.h"
 
-#include <objbase.h>
-
 #include <cwchar>
 #include <iostream>
 #include <utility>
 
 #include "embedding/engine_project.h"
 #include "entry/utf8.h"
+#include "platform/system_error.h"
 #include "platform/unique_handle.h"
 #include "windows/flutter_window.h"
 #include "windows/plugin_registration.h"
@@ -32,10 +31,9 @@ std::wstring LoadUiLibraries(const StartupCalls& calls, std::vector<UniqueModule
   for (const wchar_t* name : kUiLibraries) {
     UniqueModule module(calls.LoadLibraryExW(name, nullptr, kInteractiveLibrarySearchFlags));
     if (!module) {
-      const DWORD error = ::GetLastError();
       return std::wstring(L"tarnwick: cannot start: ") + name +
-             L" cannot be loaded from the program folder (error " + std::to_wstring(error) +
-             L"); reinstall Tarnwick";
+             L" cannot be loaded from the program folder: " +
+             SystemErrorText(calls.GetLastError()) + L"; reinstall Tarnwick";
     }
     modules->push_back(std::move(module));
   }
@@ -104,7 +102,7 @@ int RunInteractive(const std::vector<std::wstring>& arguments, const StartupCall
 
   // The result is not needed: a thread where COM is already set up works
   // the same for the window and the embedding.
-  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  (void)calls.CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   // The paths stay relative; the embedding resolves them.
   flutter::EngineProject project(L"data");
@@ -123,7 +121,7 @@ int RunInteractive(const std::vector<std::wstring>& arguments, const StartupCall
     ::DispatchMessageW(&message);
   }
 
-  ::CoUninitialize();
+  calls.CoUninitialize();
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <io.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <ios>
@@ -23,8 +24,9 @@ inline constexpr wchar_t kWindowTitle[] = L"tarnwick";
 // run does not count.
 inline constexpr wchar_t kInstanceMutexName[] = L"Local\\TarnwickInteractive";
 
-// The calls of the start-up whose effect Wine cannot show (a parent console,
-// a debugger, another run's window in front) or that tests make fail.
+// The calls of the start-up, whose effect Wine cannot always show (a parent
+// console, a debugger, another run's window in front) and that tests make
+// fail.
 struct StartupCalls {
   Call<decltype(::AttachConsole)> AttachConsole = ::AttachConsole;
   Call<decltype(::IsDebuggerPresent)> IsDebuggerPresent = ::IsDebuggerPresent;
@@ -35,6 +37,9 @@ struct StartupCalls {
   Call<bool(bool)> sync_with_stdio = [](bool sync) { return std::ios::sync_with_stdio(sync); };
   Call<decltype(::FlutterDesktopResyncOutputStreams)> FlutterDesktopResyncOutputStreams =
       ::FlutterDesktopResyncOutputStreams;
+  // The window's apartment.
+  Call<decltype(::CoInitializeEx)> CoInitializeEx = ::CoInitializeEx;
+  Call<decltype(::CoUninitialize)> CoUninitialize = ::CoUninitialize;
   // The UI libraries, before anything calls into them.
   Call<decltype(::SetDefaultDllDirectories)> SetDefaultDllDirectories = ::SetDefaultDllDirectories;
   Call<decltype(::LoadLibraryExW)> LoadLibraryExW = ::LoadLibraryExW;

@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include "platform/system_error.h"
+
 namespace tarnwick {
 namespace {
 
@@ -23,21 +25,27 @@ bool IsOneOf(PSID sid, const std::vector<PSID>& trusted) {
 }  // namespace
 
 PathFault InspectPath(const std::wstring& path, PathKind kind, DWORD access,
-                      InspectedPath* inspected, const TrustCalls& calls) {
+                      InspectedPath* inspected, const FileTrustCalls& calls) {
   // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself instead of its target;
   // backup semantics let a directory be opened at all.
   inspected->handle.reset(calls.CreateFileW(
       path.c_str(), access | READ_CONTROL | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!inspected->handle) return PathFault::kUnopenable;
+  const auto failed = [&](PathFault fault, DWORD error) {
+    inspected->error = error;
+    return fault;
+  };
+  if (!inspected->handle) return failed(PathFault::kUnopenable, calls.GetLastError());
   if (!calls.GetFileInformationByHandle(inspected->handle.get(), &inspected->information)) {
-    return PathFault::kUnopenable;
+    return failed(PathFault::kUnopenable, calls.GetLastError());
   }
   // Both are asked: some file systems show a link only on the path, others
   // only on the opened object.
   const DWORD path_attributes = calls.GetFileAttributesW(path.c_str());
-  if (path_attributes == INVALID_FILE_ATTRIBUTES) return PathFault::kUnopenable;
+  if (path_attributes == INVALID_FILE_ATTRIBUTES) {
+    return failed(PathFault::kUnopenable, calls.GetLastError());
+  }
   const DWORD object_attributes = inspected->information.dwFileAttributes;
   if (((path_attributes | object_attributes) & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return PathFault::kReparsePoint;
@@ -51,12 +59,11 @@ PathFault InspectPath(const std::wstring& path, PathKind kind, DWORD access,
   }
 
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (calls.GetSecurityInfo(inspected->handle.get(), SE_FILE_OBJECT,
+  const DWORD read =
+      calls.GetSecurityInfo(inspected->handle.get(), SE_FILE_OBJECT,
                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                            &inspected->owner, nullptr, &inspected->dacl, nullptr,
-                            &descriptor) != ERROR_SUCCESS) {
-    return PathFault::kNoSecurity;
-  }
+                            &inspected->owner, nullptr, &inspected->dacl, nullptr, &descriptor);
+  if (read != ERROR_SUCCESS) return failed(PathFault::kNoSecurity, read);
   inspected->descriptor.reset(descriptor);
   if (inspected->owner == nullptr || !::IsValidSid(inspected->owner)) {
     return PathFault::kNoSecurity;
@@ -117,16 +124,18 @@ bool OnlyTrustedCanChange(PSID owner, const ACL* dacl, const std::vector<PSID>& 
   return true;
 }
 
-const wchar_t* DescribePathFault(PathFault fault) {
+std::wstring DescribePathFault(PathFault fault, DWORD error) {
+  const wchar_t* words = L"is not trusted";
   switch (fault) {
-    case PathFault::kNone: return L"trusted";
-    case PathFault::kUnopenable: return L"cannot be opened";
-    case PathFault::kReparsePoint: return L"is a link";
-    case PathFault::kWrongKind: return L"is not of the expected kind";
-    case PathFault::kHardLinks: return L"has more than one name";
-    case PathFault::kNoSecurity: return L"has no readable owner and permissions";
+    case PathFault::kNone: words = L"trusted"; break;
+    case PathFault::kUnopenable: words = L"cannot be opened"; break;
+    case PathFault::kReparsePoint: words = L"is a link"; break;
+    case PathFault::kWrongKind: words = L"is not of the expected kind"; break;
+    case PathFault::kHardLinks: words = L"has more than one name"; break;
+    case PathFault::kNoSecurity: words = L"has no readable owner and permissions"; break;
   }
-  return L"is not trusted";
+  if (error == ERROR_SUCCESS) return words;
+  return std::wstring(words) + L": " + SystemErrorText(error);
 }
 
 }  // namespace tarnwick

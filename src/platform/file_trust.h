@@ -16,14 +16,16 @@
 
 namespace tarnwick {
 
-// The calls behind the checks; subsystem tables derive from this one, so a
-// subsystem still has one table.
-struct TrustCalls {
+// The calls behind the checks; the trust module's table derives from this
+// one, and the subsystems' tables from that, so a subsystem still has one
+// table.
+struct FileTrustCalls {
   Call<decltype(::GetFileAttributesW)> GetFileAttributesW = ::GetFileAttributesW;
   Call<decltype(::CreateFileW)> CreateFileW = ::CreateFileW;
   Call<decltype(::GetFileInformationByHandle)> GetFileInformationByHandle =
       ::GetFileInformationByHandle;
   Call<decltype(::GetSecurityInfo)> GetSecurityInfo = ::GetSecurityInfo;
+  Call<decltype(::GetLastError)> GetLastError = ::GetLastError;
 };
 
 enum class PathKind { kDirectory, kFile };
@@ -45,13 +47,15 @@ struct InspectedPath {
   UniqueLocalMemory descriptor;  // holds owner and dacl
   PSID owner = nullptr;
   PACL dacl = nullptr;
+  // What the system said when a call failed (kUnopenable, kNoSecurity).
+  DWORD error = ERROR_SUCCESS;
 };
 
 // Opens path as kind, without following a link, with `access` (READ_CONTROL
 // and FILE_READ_ATTRIBUTES are always asked for), and reads its owner and
 // DACL. A file must have exactly one name.
 [[nodiscard]] PathFault InspectPath(const std::wstring& path, PathKind kind, DWORD access,
-                                    InspectedPath* inspected, const TrustCalls& calls = {});
+                                    InspectedPath* inspected, const FileTrustCalls& calls = {});
 
 // A well-known principal as a SID of its own.
 enum class Principal { kSystem, kAdministrators, kTrustedInstaller };
@@ -65,7 +69,8 @@ enum class Principal { kSystem, kAdministrators, kTrustedInstaller };
 [[nodiscard]] bool OnlyTrustedCanChange(PSID owner, const ACL* dacl,
                                         const std::vector<PSID>& trusted);
 
-// Short words for a fault, for diagnostic lines.
-[[nodiscard]] const wchar_t* DescribePathFault(PathFault fault);
+// Short words for a fault, for diagnostic lines, with the system's code and
+// text when a call failed: "cannot be opened: 2 (...)".
+[[nodiscard]] std::wstring DescribePathFault(PathFault fault, DWORD error = ERROR_SUCCESS);
 
 }  // namespace tarnwick

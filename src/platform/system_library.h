@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "platform/calls.h"
+#include "platform/modules.h"
 #include "platform/unique_handle.h"
 
 namespace tarnwick {
@@ -21,12 +22,10 @@ struct SystemLibraryFunction<Result(Args...)> {
     return [library, name, unavailable](Args... args) -> Result {
       const UniqueModule module(::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
       if (!module) return unavailable;
-      const FARPROC proc = ::GetProcAddress(module.get(), name);
-      if (proc == nullptr) return unavailable;
-      // FARPROC is the generic export type; the detour through void(*)()
-      // keeps the compiler from warning about the function-type cast.
-      using Pointer = Result(WINAPI*)(Args...);
-      return reinterpret_cast<Pointer>(reinterpret_cast<void (*)()>(proc))(args...);
+      using Function = Result WINAPI(Args...);
+      Function* const function = ProcAddress<Function>(module.get(), name);
+      if (function == nullptr) return unavailable;
+      return function(args...);
     };
   }
 };

@@ -1,7 +1,11 @@
 #include "service/service_host.h"
 
+#include "platform/modules.h"
+#include "platform/system_error.h"
 #include "platform/unique_handle.h"
 #include "service/debug_log.h"
+#include "trust/program_folder.h"
+#include "trust/tunnel_config.h"
 
 namespace tarnwick {
 
@@ -9,9 +13,8 @@ int RunTunnelService(const wchar_t* config_path, const ServiceCalls& calls) {
   // Checked again here: the stored command line is the manager's, and what
   // it names is read as SYSTEM at every boot.
   const std::wstring path = config_path != nullptr ? config_path : L"";
-  const std::wstring refusal = CheckTunnelConfigPath(path, calls);
-  if (!refusal.empty()) {
-    DebugLog(L"RunTunnelService: " + refusal, calls.OutputDebugStringW);
+  if (const auto refusal = CheckTunnelConfigPath(path, TunnelConfigLocation(calls), calls)) {
+    DebugLog(L"RunTunnelService: " + refusal->text, calls.OutputDebugStringW);
     return 1;
   }
 
@@ -25,20 +28,20 @@ int RunTunnelService(const wchar_t* config_path, const ServiceCalls& calls) {
   const UniqueModule library(
       calls.LoadLibraryExW(kTunnelLibraryName, nullptr, kTunnelLibrarySearchFlags));
   if (!library) {
-    DebugLog(L"RunTunnelService: failed to load tunnel.dll", calls.OutputDebugStringW);
+    DebugLog(
+        L"RunTunnelService: failed to load tunnel.dll: " + SystemErrorText(calls.GetLastError()),
+        calls.OutputDebugStringW);
     return 1;
   }
 
-  const FARPROC proc = calls.GetProcAddress(library.get(), kTunnelServiceExportName);
-  if (proc == nullptr) {
-    DebugLog(L"RunTunnelService: WireGuardTunnelService export not found",
+  const auto tunnel_service = ProcAddress<WireGuardTunnelServiceFunction>(
+      library.get(), kTunnelServiceExportName, calls.GetProcAddress);
+  if (tunnel_service == nullptr) {
+    DebugLog(L"RunTunnelService: WireGuardTunnelService export not found: " +
+                 SystemErrorText(calls.GetLastError()),
              calls.OutputDebugStringW);
     return 1;
   }
-  // FARPROC is the generic export type; the detour through void(*)() keeps
-  // the compiler from warning about the function-type cast.
-  const auto tunnel_service =
-      reinterpret_cast<WireGuardTunnelServiceFn>(reinterpret_cast<void (*)()>(proc));
 
   const BOOL result = tunnel_service(path.c_str());
   return result != 0 ? 0 : 1;

@@ -19,7 +19,7 @@ constexpr DWORD kTunnelLibrarySearchFlags =
 
 // Takes the configuration path; returns nonzero when the service ran and
 // ended successfully.
-using WireGuardTunnelServiceFn = BOOL(WINAPI*)(const wchar_t* config_path);
+using WireGuardTunnelServiceFunction = BOOL WINAPI(const wchar_t* config_path);
 
 // Checks the configuration path as the elevated copy does, then loads
 // tunnel.dll and runs the service through WireGuardTunnelService with it.

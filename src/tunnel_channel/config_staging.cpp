@@ -2,27 +2,18 @@
 
 #include <vector>
 
+#include "platform/security_descriptor.h"
 #include "platform/unique_handle.h"
-#include "service/service_manager.h"
+#include "trust/tunnel_config.h"
 
 namespace tarnwick {
 namespace {
 
-constexpr DWORD kPathBufferSize = MAX_PATH;  // 260, the terminator included
-
-// A security descriptor made from SDDL; empty when the text does not parse.
+// A descriptor of the configuration's permissions; empty when the text
+// does not parse.
 UniqueLocalMemory DescriptorFromSddl(const TunnelChannelCalls& calls, const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!calls.ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
-                                                                  &descriptor, nullptr)) {
-    return UniqueLocalMemory();
-  }
-  return UniqueLocalMemory(descriptor);
-}
-
-// Not inheritable by child processes; valid while the descriptor lives.
-SECURITY_ATTRIBUTES AttributesOf(const UniqueLocalMemory& descriptor) {
-  return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
+  return SecurityDescriptorFromSddl(sddl,
+                                    calls.ConvertStringSecurityDescriptorToSecurityDescriptorW);
 }
 
 // The TOKEN_USER of this process, whose SID is the user's; empty on failure.
@@ -94,17 +85,11 @@ std::wstring UnpredictableSuffix(const TunnelChannelCalls& calls) {
 }  // namespace
 
 std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls) {
-  wchar_t buffer[kPathBufferSize];
-  const DWORD length = calls.GetEnvironmentVariableW(L"PROGRAMDATA", buffer, kPathBufferSize);
-  // 0: missing, empty or failed; 260 and up: too long, the call reports the
-  // size it would need and the buffer holds nothing usable.
-  if (length == 0 || length >= kPathBufferSize) return {};
-
-  // The backslash goes in whatever the value ends with; a doubled one is
-  // harmless to the file system and the path is used as built.
-  std::wstring folder(buffer, length);
-  folder += L"\\";
-  folder += kConfigFolderName;
+  // The known folder, where the privileged copies look for it: the
+  // environment is the user's to change, and a folder named there would
+  // stage the file where no privileged copy accepts it.
+  const std::wstring folder = TunnelConfigLocation(calls).folder;
+  if (folder.empty()) return {};
 
   const UniqueLocalMemory descriptor = DescriptorFromSddl(calls, kConfigFolderSddl);
   if (!descriptor) return {};

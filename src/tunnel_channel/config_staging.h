@@ -1,6 +1,7 @@
-// The tunnel configuration's fixed place: "<PROGRAMDATA>\Tarnwick\tarnwick.conf",
-// written by the unelevated interactive process and read by path by the
-// elevated helper and the service. Failure is an empty path, never a message.
+// The tunnel configuration's fixed place, "<ProgramData known folder>\Tarnwick\tarnwick.conf"
+// (trust/tunnel_config.h), written by the unelevated interactive process and
+// read by path by the elevated helper and the service. Failure is an empty
+// path, never a message.
 #pragma once
 
 #include <string>
@@ -17,7 +18,7 @@ inline constexpr wchar_t kConfigFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA
 inline constexpr wchar_t kConfigFolderSddl[] =
     L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
 
-// The folder "<PROGRAMDATA>\Tarnwick", created if missing; empty on failure,
+// The folder "<ProgramData>\Tarnwick", created if missing; empty on failure,
 // and when what stands there is a link, not a folder, or a folder owned by
 // anyone but this user, SYSTEM or administrators.
 [[nodiscard]] std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls = {});

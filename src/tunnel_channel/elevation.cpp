@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/modules.h"
+
 namespace tarnwick {
 
 ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner, ElevationState& state,
@@ -14,12 +16,11 @@ ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner, Ele
     state.unfinished_copy.reset();
   }
 
-  wchar_t module_path[MAX_PATH];
-  const DWORD length = calls.GetModuleFileNameW(nullptr, module_path, MAX_PATH);
-  // A result of exactly MAX_PATH means the path was cut to fit: starting
-  // whatever that names would be wrong, so no prompt is shown.
-  if (length == 0 || length >= MAX_PATH) return kFailed;
-  const std::wstring executable(module_path, length);
+  // A path cut to fit the buffer names something else: no prompt is shown.
+  DWORD error = ERROR_SUCCESS;
+  const std::wstring executable =
+      ModuleFilePath(&error, calls.GetModuleFileNameW, calls.GetLastError);
+  if (executable.empty()) return kFailed;
 
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);

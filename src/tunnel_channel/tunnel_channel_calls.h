@@ -20,8 +20,8 @@
 #include <shellapi.h>
 
 #include "platform/calls.h"
-#include "platform/file_trust.h"
 #include "platform/system_library.h"
+#include "trust/trust_calls.h"
 
 namespace tarnwick {
 
@@ -29,10 +29,9 @@ namespace tarnwick {
 inline constexpr NTSTATUS kStatusDllNotFound = static_cast<NTSTATUS>(0xC0000135L);
 
 struct TunnelChannelCalls : TrustCalls {
-  // Configuration staging.
-  Call<decltype(::GetEnvironmentVariableW)> GetEnvironmentVariableW = ::GetEnvironmentVariableW;
+  // Configuration staging (the folder's location comes from the trust
+  // module's known-folder call).
   Call<decltype(::CreateDirectoryW)> CreateDirectoryW = ::CreateDirectoryW;
-  Call<decltype(::GetLastError)> GetLastError = ::GetLastError;
   Call<decltype(::WriteFile)> WriteFile = ::WriteFile;
   Call<decltype(::FlushFileBuffers)> FlushFileBuffers = ::FlushFileBuffers;
   Call<decltype(::MoveFileExW)> MoveFileExW = ::MoveFileExW;

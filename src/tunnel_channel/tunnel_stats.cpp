@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "service/service_manager.h"
+#include "trust/tunnel_config.h"
 
 namespace tarnwick {
 namespace {

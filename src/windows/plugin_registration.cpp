@@ -10,21 +10,12 @@
 #define TARNWICK_PLUGIN_IMPORT
 #endif
 
+// One declaration per export of the plug-in list.
 extern "C" {
-TARNWICK_PLUGIN_IMPORT void AppLinksPluginCApiRegisterWithRegistrar(
-    FlutterDesktopPluginRegistrarRef registrar);
-TARNWICK_PLUGIN_IMPORT void ConnectivityPlusWindowsPluginRegisterWithRegistrar(
-    FlutterDesktopPluginRegistrarRef registrar);
-TARNWICK_PLUGIN_IMPORT void FlutterSecureStorageWindowsPluginRegisterWithRegistrar(
-    FlutterDesktopPluginRegistrarRef registrar);
-TARNWICK_PLUGIN_IMPORT void ScreenRetrieverPluginRegisterWithRegistrar(
-    FlutterDesktopPluginRegistrarRef registrar);
-TARNWICK_PLUGIN_IMPORT void SystemTrayPluginRegisterWithRegistrar(
-    FlutterDesktopPluginRegistrarRef registrar);
-TARNWICK_PLUGIN_IMPORT void UrlLauncherWindowsRegisterWithRegistrar(
-    FlutterDesktopPluginRegistrarRef registrar);
-TARNWICK_PLUGIN_IMPORT void WindowManagerPluginRegisterWithRegistrar(
-    FlutterDesktopPluginRegistrarRef registrar);
+#define TARNWICK_PLUGIN(registrar_name, export_name, library) \
+  TARNWICK_PLUGIN_IMPORT void export_name(FlutterDesktopPluginRegistrarRef registrar);
+#include "plugin_table.inc"
+#undef TARNWICK_PLUGIN
 }
 
 namespace tarnwick {
@@ -38,15 +29,12 @@ struct Plugin {
 }  // namespace
 
 void RegisterPlugins(flutter::PluginRegistry* registry) {
-  // Registration order is the UI's: a plug-in may rely on one before it.
+  // Registration order is the list's, which is the UI's: a plug-in may rely
+  // on one before it.
   const Plugin plugins[] = {
-      {"AppLinksPluginCApi", AppLinksPluginCApiRegisterWithRegistrar},
-      {"ConnectivityPlusWindowsPlugin", ConnectivityPlusWindowsPluginRegisterWithRegistrar},
-      {"FlutterSecureStorageWindowsPlugin", FlutterSecureStorageWindowsPluginRegisterWithRegistrar},
-      {"ScreenRetrieverPlugin", ScreenRetrieverPluginRegisterWithRegistrar},
-      {"SystemTrayPlugin", SystemTrayPluginRegisterWithRegistrar},
-      {"UrlLauncherWindows", UrlLauncherWindowsRegisterWithRegistrar},
-      {"WindowManagerPlugin", WindowManagerPluginRegisterWithRegistrar},
+#define TARNWICK_PLUGIN(registrar_name, export_name, library) {registrar_name, export_name},
+#include "plugin_table.inc"
+#undef TARNWICK_PLUGIN
   };
   for (const Plugin& plugin : plugins) {
     plugin.register_with_registrar(registry->GetRegistrarForPlugin(plugin.registrar_name));

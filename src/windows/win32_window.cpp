@@ -60,18 +60,6 @@ class WindowClassRegistration {
   bool registered_ = false;
 };
 
-// Lets Windows scale the title bar and borders with the monitor's DPI. Looked
-// up at run time: the call exists only on Windows 10 1607 and later.
-void EnableFullDpiSupportIfAvailable(HWND window) {
-  HMODULE user32 = LoadLibraryA("User32.dll");
-  if (user32 == nullptr) return;
-  using EnableNonClientDpiScaling = BOOL(WINAPI*)(HWND);
-  auto enable = reinterpret_cast<EnableNonClientDpiScaling>(
-      reinterpret_cast<void*>(GetProcAddress(user32, "EnableNonClientDpiScaling")));
-  if (enable != nullptr) enable(window);
-  FreeLibrary(user32);
-}
-
 }  // namespace
 
 int32_t Scale(int32_t logical, double scale_factor) {
@@ -158,8 +146,8 @@ LRESULT CALLBACK Win32Window::WndProc(HWND const window, UINT const message, WPA
     auto* create_struct = reinterpret_cast<CREATESTRUCTW*>(lparam);
     SetWindowLongPtrW(window, GWLP_USERDATA,
                       reinterpret_cast<LONG_PTR>(create_struct->lpCreateParams));
-    EnableFullDpiSupportIfAvailable(window);
     auto* that = static_cast<Win32Window*>(create_struct->lpCreateParams);
+    (void)that->calls_.EnableNonClientDpiScaling(window);
     that->window_handle_.reset(window);
     return DefWindowProcW(window, message, wparam, lparam);
   }

@@ -49,6 +49,11 @@ struct WindowCalls {
   Call<decltype(::DwmSetWindowAttribute)> DwmSetWindowAttribute =
       SystemLibraryCall<decltype(::DwmSetWindowAttribute)>(L"dwmapi.dll", "DwmSetWindowAttribute",
                                                            HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+  // Scales the title bar and borders with the monitor's DPI. Looked up at
+  // run time: the export exists only on Windows 10 1607 and later.
+  Call<decltype(::EnableNonClientDpiScaling)> EnableNonClientDpiScaling =
+      SystemLibraryCall<decltype(::EnableNonClientDpiScaling)>(L"user32.dll",
+                                                               "EnableNonClientDpiScaling", FALSE);
 };
 
 // Window-pixel value of a logical coordinate at the given scale factor,

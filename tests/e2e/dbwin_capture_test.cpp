@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "tests/e2e/support/debug_output.h"
-#include "tests/e2e/support/paths.h"
-#include "tests/e2e/support/process.h"
+#include "tests/support/debug_output.h"
+#include "tests/support/paths.h"
+#include "tests/support/process.h"
 
 namespace tarnwick {
 namespace {

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "standins/plugins/plugin_record.h"
-#include "tests/e2e/support/debug_output.h"
-#include "tests/e2e/support/paths.h"
-#include "tests/e2e/support/process.h"
-#include "tests/e2e/support/program_data.h"
-#include "tests/e2e/support/tunnel_service.h"
+#include "tests/support/debug_output.h"
+#include "tests/support/paths.h"
+#include "tests/support/process.h"
+#include "tests/support/program_data.h"
+#include "tests/support/tunnel_service.h"
 #include "tools/dbwin_capture.h"
 
 namespace tarnwick::e2e {
@@ -333,7 +333,8 @@ TEST_F(InteractiveAppTest, TunnelChannelAnswersByteForByte) {
 }
 
 TEST_F(InteractiveAppTest, StartAndStopTunnelRunTheRealService) {
-  // The elevated copy takes only the ProgramData known folder's file.
+  // The elevated copy takes only the ProgramData known folder's file, and
+  // the staging writes only there.
   const ProgramDataConfig config;
   ASSERT_TRUE(config.ready());
   ASSERT_TRUE(RemoveTunnelService());
@@ -361,8 +362,13 @@ TEST_F(InteractiveAppTest, StartAndStopTunnelRunTheRealService) {
                              " getStatus\n"
                              "expect success false\n"
                              "close\n";
-  const AppRun run = Run(script, {}, {{L"PROGRAMDATA", ProgramDataDir()}});
+  // The user's environment names another ProgramData: the configuration
+  // still goes where the privileged copies look for it, and nothing there.
+  const TempDir elsewhere;
+  const AppRun run = Run(script, {}, {{L"PROGRAMDATA", elsewhere.path()}});
   ExpectCleanRun(run);
+  EXPECT_EQ(::GetFileAttributesW(JoinPath(elsewhere.path(), L"Tarnwick").c_str()),
+            INVALID_FILE_ATTRIBUTES);
 
   // The file holds exactly the UI's bytes, and the service read it.
   const std::wstring& config_path = config.path();
@@ -377,7 +383,7 @@ TEST_F(InteractiveAppTest, StartAndStopTunnelRunTheRealService) {
   // service manager cannot do.
   LetDebugOutputSettle(capture);
   for (const std::string& line : LinesContaining(capture, "[Tarnwick]")) {
-    EXPECT_EQ(line, "[Tarnwick] InstallAndStartTunnel: ChangeServiceConfig2W(SID) failed");
+    EXPECT_TRUE(IsSidTypeLine(line)) << line;
   }
   EXPECT_FALSE(QueryTunnelService().exists);
 }

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
-#include "tests/e2e/support/app_window.h"
-#include "tests/e2e/support/paths.h"
-#include "tests/e2e/support/process.h"
-#include "tests/e2e/support/tunnel_service.h"
+#include "tests/support/app_window.h"
+#include "tests/support/paths.h"
+#include "tests/support/process.h"
+#include "tests/support/tunnel_service.h"
 
 namespace tarnwick::e2e {
 namespace {

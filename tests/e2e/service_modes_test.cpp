@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_error.h"
 #include "platform/unique_handle.h"
 #include "service/service_manager.h"
-#include "tests/e2e/support/debug_output.h"
-#include "tests/e2e/support/paths.h"
-#include "tests/e2e/support/process.h"
-#include "tests/e2e/support/program_data.h"
-#include "tests/e2e/support/tunnel_service.h"
+#include "tests/support/debug_output.h"
+#include "tests/support/paths.h"
+#include "tests/support/process.h"
+#include "tests/support/program_data.h"
+#include "tests/support/tunnel_service.h"
 #include "tools/dbwin_capture.h"
 
 namespace tarnwick::e2e {
@@ -121,9 +122,7 @@ class ServiceModesTest : public ::testing::Test {
   std::vector<std::string> ProblemLines(DWORD pid) {
     LetDebugOutputSettle(capture_);
     std::vector<std::string> lines = LinesFrom(capture_, pid, "[Tarnwick]");
-    lines.erase(std::remove(lines.begin(), lines.end(),
-                            "[Tarnwick] InstallAndStartTunnel: ChangeServiceConfig2W(SID) failed"),
-                lines.end());
+    lines.erase(std::remove_if(lines.begin(), lines.end(), IsSidTypeLine), lines.end());
     return lines;
   }
 
@@ -446,7 +445,8 @@ TEST_F(ServiceModesTest, TunnelLibraryIsLoadedOnlyFromTheAppFolder) {
   EXPECT_EQ(run.exit_code, 1u);
   LetDebugOutputSettle(capture_);
   EXPECT_EQ(LinesFrom(capture_, run.pid),
-            std::vector<std::string>{"[Tarnwick] RunTunnelService: failed to load tunnel.dll"});
+            std::vector<std::string>{"[Tarnwick] RunTunnelService: failed to load tunnel.dll: " +
+                                     Narrow(SystemErrorText(ERROR_MOD_NOT_FOUND))});
   EXPECT_TRUE(LinesContaining(capture_, "[planted-tunnel]").empty());
 
   // The same library beside the executable is loaded and would have been
@@ -467,7 +467,8 @@ TEST_F(ServiceModesTest, TunnelLibraryWithoutTheExportFails) {
   LetDebugOutputSettle(capture_);
   EXPECT_EQ(LinesFrom(capture_, run.pid),
             std::vector<std::string>{
-                "[Tarnwick] RunTunnelService: WireGuardTunnelService export not found"});
+                "[Tarnwick] RunTunnelService: WireGuardTunnelService export not found: " +
+                Narrow(SystemErrorText(ERROR_PROC_NOT_FOUND))});
 }
 
 }  // namespace

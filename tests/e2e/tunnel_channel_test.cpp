@@ -2,8 +2,8 @@
 // handler, the configuration staged in the ProgramData folder, the real
 // elevated copy of the built tarnwick.exe installing the real service, which
 // the tunnel stand-in runs with that file, and the status the UI then sees;
-// and staging under a "PROGRAMDATA" of the test, where only a real folder
-// is written to.
+// and staging into a ProgramData of the test, where only a real folder is
+// written to.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,10 +16,10 @@
 
 #include "embedding/method_result.h"
 #include "embedding/standard_method_codec.h"
-#include "tests/e2e/support/debug_output.h"
-#include "tests/e2e/support/paths.h"
-#include "tests/e2e/support/program_data.h"
-#include "tests/e2e/support/tunnel_service.h"
+#include "tests/support/debug_output.h"
+#include "tests/support/paths.h"
+#include "tests/support/program_data.h"
+#include "tests/support/tunnel_service.h"
 #include "tools/dbwin_capture.h"
 #include "tunnel_channel/elevation_worker.h"
 #include "tunnel_channel/tunnel_method_handler.h"
@@ -120,13 +120,6 @@ class TunnelChannelTest : public ::testing::Test {
     ASSERT_TRUE(capture_.Start(&error, kDebugOutputClaimMs))
         << "debugger output not capturable, error " << error;
 
-    wchar_t previous[32768];
-    const DWORD n = ::GetEnvironmentVariableW(L"PROGRAMDATA", previous, 32768);
-    if (n > 0 && n < 32768) previous_program_data_ = std::wstring(previous, n);
-    // Staging names the folder after the variable, the privileged copies
-    // after the known folder: on a real machine they agree.
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"PROGRAMDATA", ProgramDataDir().c_str()));
-
     // The test program is not tarnwick.exe: the elevated copy is the app's.
     calls_.GetModuleFileNameW = [this](HMODULE, LPWSTR buffer, DWORD size) -> DWORD {
       if (app_exe_.size() >= size) return 0;
@@ -135,11 +128,6 @@ class TunnelChannelTest : public ::testing::Test {
       return static_cast<DWORD>(app_exe_.size());
     };
     worker_ = std::make_unique<ElevationWorker>(nullptr, calls_);
-  }
-
-  void TearDown() override {
-    ::SetEnvironmentVariableW(L"PROGRAMDATA",
-                              previous_program_data_ ? previous_program_data_->c_str() : nullptr);
   }
 
   // Decodes the message as the channel does and returns the handler's reply,
@@ -168,7 +156,6 @@ class TunnelChannelTest : public ::testing::Test {
   ProgramDataConfig config_;
   TunnelServiceCleanup cleanup_;  // after temp_ and config_: the service goes before its files
   DebugOutputCapture capture_;
-  std::optional<std::wstring> previous_program_data_;
   TunnelChannelCalls calls_;
   std::unique_ptr<ElevationWorker> worker_;
 };
@@ -236,14 +223,16 @@ TEST_F(TunnelChannelTest, SecondStartRunsTheNewConfiguration) {
   EXPECT_EQ(Send(CallWithoutArguments("getStatus")), kSuccessTrue);
 }
 
-// Staging under a "PROGRAMDATA" of the test: any local user may create a
-// folder there, so a "Tarnwick" that is a link to another folder is not
-// written through (and no elevated copy is started); a real folder is
-// written, and the elevated copy then refuses the file, which is not the
-// ProgramData one.
+// Staging into a ProgramData of the test (its known folder scripted): any
+// local user may create a folder there, so a "Tarnwick" that is a link to
+// another folder is not written through (and no elevated copy is started);
+// a real folder is written, and the elevated copy then refuses the file,
+// which is not the one of the system's ProgramData.
 TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
   const std::wstring program_data = temp_.MakeDir(L"ProgramData");
-  ASSERT_TRUE(::SetEnvironmentVariableW(L"PROGRAMDATA", program_data.c_str()));
+  calls_.SHGetKnownFolderPath = [&](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) {
+    return AnswerKnownFolder(program_data, path);
+  };
   const std::wstring folder = JoinPath(program_data, L"Tarnwick");
   const std::wstring target = temp_.MakeDir(L"link-target");
   ASSERT_TRUE(MakeUnixSymlink(target, folder));

@@ -10,14 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/support/paths.h"
-#include "tests/e2e/support/program_data.h"
+#include "platform/system_error.h"
+#include "tests/support/paths.h"
+#include "tests/support/program_data.h"
 
 namespace {
 
 using tarnwick::RunTunnelService;
 using tarnwick::ServiceCalls;
-using tarnwick::WireGuardTunnelServiceFn;
+using tarnwick::SystemErrorText;
+using WireGuardTunnelServiceFn = tarnwick::WireGuardTunnelServiceFunction*;
 using tarnwick::e2e::TempDir;
 
 // Loaded by nothing else in this test process, so whether it is still
@@ -76,7 +78,10 @@ class ServiceHostTest : public ::testing::Test {
       loader_.loaded_name = name;
       loader_.load_file = file;
       loader_.load_flags = flags;
-      if (!loader_.loads) return nullptr;
+      if (!loader_.loads) {
+        ::SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+      }
       loader_.library = ::LoadLibraryW(kStandInLibrary);
       EXPECT_NE(loader_.library, nullptr);
       return loader_.library;
@@ -85,7 +90,10 @@ class ServiceHostTest : public ::testing::Test {
       loader_.calls.push_back("GetProcAddress");
       EXPECT_EQ(module, loader_.library);
       loader_.proc_name = name;
-      if (loader_.export_function == nullptr) return nullptr;
+      if (loader_.export_function == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+      }
       // As a library hands it out; the host casts it back.
       return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(loader_.export_function));
     };
@@ -135,13 +143,15 @@ TEST_F(ServiceHostTest, ResultRows) {
        &ExportReturning<TRUE>,
        1,
        {"SetDefaultDllDirectories", "LoadLibraryExW"},
-       {L"[Tarnwick] RunTunnelService: failed to load tunnel.dll\n"}},
+       {L"[Tarnwick] RunTunnelService: failed to load tunnel.dll: " + SystemErrorText(126) +
+        L"\n"}},
       {"export missing",
        true,
        nullptr,
        1,
        loaded,
-       {L"[Tarnwick] RunTunnelService: WireGuardTunnelService export not found\n"}},
+       {L"[Tarnwick] RunTunnelService: WireGuardTunnelService export not found: " +
+        SystemErrorText(127) + L"\n"}},
       {"export returned zero", true, &ExportReturning<FALSE>, 1, loaded, {}},
       {"export returned nonzero", true, &ExportReturning<7>, 0, loaded, {}},
   };
@@ -185,7 +195,8 @@ TEST_F(ServiceHostTest, RefusesAConfigurationItCannotVouchFor) {
   loader_ = FakeLoader{};
   EXPECT_EQ(RunTunnelService(config_.c_str(), Calls()), 1);
   EXPECT_EQ(loader_.logs,
-            Logs{L"[Tarnwick] RunTunnelService: configuration file cannot be opened\n"});
+            Logs{L"[Tarnwick] RunTunnelService: configuration file cannot be opened: " +
+                 SystemErrorText(ERROR_FILE_NOT_FOUND) + L"\n"});
 }
 
 }  // namespace

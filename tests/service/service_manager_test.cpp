@@ -12,12 +12,14 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tests/e2e/support/paths.h"
-#include "tests/e2e/support/program_data.h"
+#include "platform/system_error.h"
+#include "tests/support/paths.h"
+#include "tests/support/program_data.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ using tarnwick::InstallAndStartTunnel;
 using tarnwick::IsTunnelRunning;
 using tarnwick::ServiceCalls;
 using tarnwick::StopAndRemoveTunnel;
+using tarnwick::SystemErrorText;
 using tarnwick::e2e::TempDir;
 
 constexpr wchar_t kExe[] = L"C:\\Program Files\\Tarnwick\\tarnwick.exe";
@@ -35,7 +38,7 @@ using Logs = std::vector<std::wstring>;
 // The scripted manager; each case configures one and reads what it saw.
 struct FakeScm {
   std::wstring module_path = kExe;
-  DWORD module_result = 0;  // when nonzero, returned instead of the length
+  std::optional<DWORD> module_result;  // when set, returned instead of the length
 
   bool manager_opens = true;
   DWORD create_error = 0;  // nonzero: CreateServiceW fails with it
@@ -71,15 +74,6 @@ struct FakeScm {
   std::wstring rewritten_binary_path;   // by ChangeServiceConfigW
   std::vector<DWORD> rewritten_values;  // type, start, error control
   std::wstring rewritten_display_name;
-};
-
-// HKLM\SOFTWARE\Tarnwick's AllowUnprotectedProgramFolder as RegGetValueW
-// reports it. By default REG_DWORD 1, as on a development machine, so the
-// cases about the service manager get past the program folder check.
-struct FakePolicy {
-  LSTATUS status = ERROR_SUCCESS;  // ERROR_FILE_NOT_FOUND: no value
-  DWORD type = REG_DWORD;
-  std::vector<BYTE> data{1, 0, 0, 0};
 };
 
 // A fresh handle of the prefix's real service manager: whatever the
@@ -149,7 +143,7 @@ class ServiceManagerTest : public ::testing::Test {
       const size_t n = std::min<size_t>(scm_.module_path.size(), size);
       std::copy_n(scm_.module_path.begin(), n, buffer);
       if (n < size) buffer[n] = L'\0';
-      return scm_.module_result != 0 ? scm_.module_result : static_cast<DWORD>(n);
+      return scm_.module_result.value_or(static_cast<DWORD>(n));
     };
     c.OpenSCManagerW = [this](LPCWSTR machine, LPCWSTR database, DWORD access) -> SC_HANDLE {
       scm_.calls.push_back("OpenSCManagerW");
@@ -249,20 +243,15 @@ class ServiceManagerTest : public ::testing::Test {
       scm_.sleeps.push_back(ms);
     };
     c.OutputDebugStringW = [this](LPCWSTR line) { scm_.logs.push_back(line); };
-    c.RegGetValueW = [this](HKEY key, LPCWSTR subkey, LPCWSTR value, DWORD flags, LPDWORD type,
-                            PVOID data, LPDWORD size) -> LSTATUS {
-      EXPECT_EQ(key, HKEY_LOCAL_MACHINE);
-      EXPECT_STREQ(subkey, L"SOFTWARE\\Tarnwick");
-      EXPECT_STREQ(value, L"AllowUnprotectedProgramFolder");
-      // Any type is asked for, as the fake answers: the caller judges it.
-      EXPECT_EQ(flags, static_cast<DWORD>(RRF_RT_ANY));
-      if (policy_.status != ERROR_SUCCESS) return policy_.status;
-      if (type != nullptr) *type = policy_.type;
-      const DWORD needed = static_cast<DWORD>(policy_.data.size());
-      const bool fits = data != nullptr && *size >= needed;
-      if (fits) std::memcpy(data, policy_.data.data(), needed);
-      *size = needed;
-      return fits || data == nullptr ? ERROR_SUCCESS : ERROR_MORE_DATA;
+    // The administrator's development switch is on, so the cases about the
+    // service manager get past the program folder check (its own tests
+    // judge the folder).
+    c.RegGetValueW = [](HKEY, LPCWSTR, LPCWSTR, DWORD, LPDWORD type, PVOID data,
+                        LPDWORD size) -> LSTATUS {
+      *type = REG_DWORD;
+      *static_cast<DWORD*>(data) = 1;
+      *size = sizeof(DWORD);
+      return ERROR_SUCCESS;
     };
     return c;
   }
@@ -277,34 +266,20 @@ class ServiceManagerTest : public ::testing::Test {
   }
 
   FakeScm scm_;
-  FakePolicy policy_;
   TempDir program_data_;
   std::wstring config_;
 };
 
-// What GetSecurityInfo gives for an object described by SDDL: a
-// descriptor of the system's allocation, with owner and DACL inside it.
-DWORD AnswerWithSddl(const std::wstring& sddl, PSID* owner, PACL* dacl,
-                     PSECURITY_DESCRIPTOR* descriptor) {
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                              descriptor, nullptr)) {
-    ADD_FAILURE() << "bad SDDL";
-    return ERROR_INVALID_PARAMETER;
-  }
-  BOOL present = FALSE, defaulted = FALSE;
-  ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
-  *dacl = nullptr;
-  ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
-  return ERROR_SUCCESS;
+// The diagnostic lines as they reach the debugger output.
+Logs Lines(std::initializer_list<std::wstring> messages) {
+  Logs lines;
+  for (const std::wstring& message : messages) lines.push_back(L"[Tarnwick] " + message + L"\n");
+  return lines;
 }
 
-// The diagnostic lines as they reach the debugger output.
-Logs Lines(std::initializer_list<const wchar_t*> messages) {
-  Logs lines;
-  for (const wchar_t* message : messages) {
-    lines.push_back(std::wstring(L"[Tarnwick] ") + message + L"\n");
-  }
-  return lines;
+// The line of a failed call: its code and the system's text.
+std::wstring Failed(const wchar_t* operation_and_call, DWORD code) {
+  return std::wstring(operation_and_call) + L" failed: " + SystemErrorText(code);
 }
 
 TEST_F(ServiceManagerTest, InstallCreatesTheServiceWithItsIdentityAndStartsIt) {
@@ -338,7 +313,8 @@ TEST_F(ServiceManagerTest, InstallTakesOnlyTheProgramDataConfigurationFile) {
        L"configuration path holds a quote or ends in a backslash"},
       {program_data_.Join(L"Tarnwick\\other.conf"),
        L"configuration is not the ProgramData configuration file"},
-      // The file system ignores case, and so does the comparison.
+      // The file system ignores case, and so does the comparison; the
+      // service is given the name as the system spells it.
       {program_data_.path() + L"\\TARNWICK\\TARNWICK.CONF", nullptr},
   };
   for (const auto& c : cases) {
@@ -347,23 +323,29 @@ TEST_F(ServiceManagerTest, InstallTakesOnlyTheProgramDataConfigurationFile) {
     EXPECT_EQ(InstallAndStartTunnel(c.config, Calls()), c.line == nullptr);
     if (c.line != nullptr) {
       EXPECT_EQ(scm_.calls, CallList{"GetModuleFileNameW"}) << "no lock, no service manager";
-      EXPECT_EQ(scm_.logs, Lines({(std::wstring(L"InstallAndStartTunnel: ") + c.line).c_str()}));
+      EXPECT_EQ(scm_.logs, Lines({std::wstring(L"InstallAndStartTunnel: ") + c.line}));
     } else {
-      EXPECT_EQ(scm_.binary_path,
-                L"\"" + std::wstring(kExe) + L"\" /service \"" + c.config + L"\"");
+      EXPECT_EQ(scm_.binary_path, L"\"" + std::wstring(kExe) + L"\" /service \"" + config_ + L"\"");
     }
   }
 }
 
 TEST_F(ServiceManagerTest, InstallRefusesAnExecutablePathItCannotTrust) {
-  // 0 is a failed call; 260 fills the buffer, so the path may be cut.
-  for (const DWORD result : {0u, 260u}) {
+  // 0 is a failed call, told by its error; 260 fills the buffer, so the
+  // path may be cut.
+  const struct {
+    DWORD result;
+    DWORD error;
+  } rows[] = {{0, ERROR_ACCESS_DENIED}, {260, ERROR_INSUFFICIENT_BUFFER}};
+  for (const auto& row : rows) {
     scm_ = FakeScm{};
     scm_.module_path = std::wstring(300, L'x');
-    scm_.module_result = result;
-    EXPECT_FALSE(InstallAndStartTunnel(L"C:\\c.conf", Calls())) << result;
+    scm_.module_result = row.result;
+    scm_.last_error = row.result == 0 ? row.error : 0;
+    EXPECT_FALSE(InstallAndStartTunnel(L"C:\\c.conf", Calls())) << row.result;
     EXPECT_EQ(scm_.calls, CallList{"GetModuleFileNameW"}) << "no service manager call";
-    EXPECT_EQ(scm_.logs, Lines({L"InstallAndStartTunnel: could not resolve exe path"}));
+    EXPECT_EQ(scm_.logs, Lines({L"InstallAndStartTunnel: could not resolve exe path: " +
+                                SystemErrorText(row.error)}));
   }
   // One character less fits and is used whole.
   scm_ = FakeScm{};
@@ -390,7 +372,7 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
        [](FakeScm& s) { s.manager_opens = false; },
        false,
        {"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW"},
-       Lines({L"InstallAndStartTunnel: OpenSCManagerW failed"})},
+       Lines({Failed(L"InstallAndStartTunnel: OpenSCManagerW", ERROR_ACCESS_DENIED)})},
       {"another operation holds the lock",
        [](FakeScm& s) { s.lock_wait = WAIT_TIMEOUT; },
        false,
@@ -427,7 +409,8 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
        [](FakeScm& s) { s.create_error = ERROR_SERVICE_MARKED_FOR_DELETE; },
        false,
        {"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW", "CreateServiceW"},
-       Lines({L"InstallAndStartTunnel: CreateServiceW/OpenServiceW failed"})},
+       Lines({Failed(L"InstallAndStartTunnel: CreateServiceW/OpenServiceW",
+                     ERROR_SERVICE_MARKED_FOR_DELETE)})},
       {"exists but cannot be opened",
        [](FakeScm& s) {
          s.create_error = ERROR_SERVICE_EXISTS;
@@ -435,24 +418,26 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
        },
        false,
        {"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW", "CreateServiceW", "OpenServiceW"},
-       Lines({L"InstallAndStartTunnel: CreateServiceW/OpenServiceW failed"})},
+       Lines({Failed(L"InstallAndStartTunnel: CreateServiceW/OpenServiceW", ERROR_ACCESS_DENIED)})},
       {"SID type not set, start succeeds", [](FakeScm& s) { s.sid_sets = false; }, true, full,
-       Lines({L"InstallAndStartTunnel: ChangeServiceConfig2W(SID) failed"})},
+       Lines({Failed(L"InstallAndStartTunnel: ChangeServiceConfig2W(SID)",
+                     ERROR_INVALID_PARAMETER)})},
       {"SID type not set and start fails",
        [](FakeScm& s) {
          s.sid_sets = false;
          s.start_error = ERROR_SERVICE_DISABLED;
        },
        false, full,
-       Lines({L"InstallAndStartTunnel: ChangeServiceConfig2W(SID) failed",
-              L"InstallAndStartTunnel: StartServiceW failed"})},
+       Lines({Failed(L"InstallAndStartTunnel: ChangeServiceConfig2W(SID)", ERROR_INVALID_PARAMETER),
+              Failed(L"InstallAndStartTunnel: StartServiceW", ERROR_SERVICE_DISABLED)})},
       {"already running",
        [](FakeScm& s) { s.start_error = ERROR_SERVICE_ALREADY_RUNNING; },
        true,
        full,
        {}},
       {"start fails", [](FakeScm& s) { s.start_error = ERROR_SERVICE_DEPENDENCY_FAIL; }, false,
-       full, Lines({L"InstallAndStartTunnel: StartServiceW failed"})},
+       full,
+       Lines({Failed(L"InstallAndStartTunnel: StartServiceW", ERROR_SERVICE_DEPENDENCY_FAIL)})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -519,7 +504,7 @@ TEST_F(ServiceManagerTest, RemoveFailureRows) {
        [](FakeScm& s) { s.manager_opens = false; },
        false,
        {"CreateMutexW", "OpenSCManagerW"},
-       Lines({L"StopAndRemoveTunnel: OpenSCManagerW failed"}),
+       Lines({Failed(L"StopAndRemoveTunnel: OpenSCManagerW", ERROR_ACCESS_DENIED)}),
        0},
       {"another operation holds the lock",
        [](FakeScm& s) { s.lock_wait = WAIT_TIMEOUT; },
@@ -537,7 +522,7 @@ TEST_F(ServiceManagerTest, RemoveFailureRows) {
        [](FakeScm& s) { s.open_error = ERROR_ACCESS_DENIED; },
        false,
        {"CreateMutexW", "OpenSCManagerW", "OpenServiceW"},
-       Lines({L"StopAndRemoveTunnel: OpenServiceW failed"}),
+       Lines({Failed(L"StopAndRemoveTunnel: OpenServiceW", ERROR_ACCESS_DENIED)}),
        0},
       {"not running: stop refused, stopped at the first query",
        [](FakeScm& s) { s.control_error = ERROR_SERVICE_NOT_ACTIVE; },
@@ -561,7 +546,7 @@ TEST_F(ServiceManagerTest, RemoveFailureRows) {
        {},
        1},
       {"deletion fails", [](FakeScm& s) { s.delete_error = ERROR_ACCESS_DENIED; }, false, full,
-       Lines({L"StopAndRemoveTunnel: DeleteService failed"}), 1},
+       Lines({Failed(L"StopAndRemoveTunnel: DeleteService", ERROR_ACCESS_DENIED)}), 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -621,187 +606,3 @@ TEST_F(ServiceManagerTest, StatusIsNotRunningWhenTheServiceCannotBeAsked) {
 }
 
 }  // namespace
-
-// The owner and permission rows of the configuration check, which Wine
-// cannot show (one owner, no stored DACLs): what GetSecurityInfo reports is
-// scripted with Windows-like descriptors, the rest is the real file.
-TEST_F(ServiceManagerTest, ConfigurationCheckJudgesOwnersLinksAndPermissions) {
-  constexpr wchar_t kUser[] = L"S-1-5-21-1-2-3-1001";
-  constexpr wchar_t kOther[] = L"S-1-5-21-1-2-3-1002";
-  // As the staging writes them: protected, SYSTEM, administrators, owner.
-  constexpr wchar_t kStagedFolder[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
-  constexpr wchar_t kStagedFile[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
-  const struct {
-    const char* name;
-    std::wstring folder_sddl;
-    std::wstring file_sddl;
-    DWORD file_links;
-    DWORD folder_path_attributes;
-    std::wstring fault;  // empty: passes
-  } cases[] = {
-      {"as staged", std::wstring(L"O:") + kUser + kStagedFolder,
-       std::wstring(L"O:") + kUser + kStagedFile, 1, 0, L""},
-      {"folder of SYSTEM, everyone may read",
-       std::wstring(L"O:SY") + kStagedFolder + L"(A;;FR;;;WD)",
-       std::wstring(L"O:") + kUser + kStagedFile, 1, 0, L""},
-      {"children-only grant to users",
-       std::wstring(L"O:") + kUser + kStagedFolder + L"(A;OICIIO;FA;;;BU)",
-       std::wstring(L"O:") + kUser + kStagedFile, 1, 0, L""},
-      {"folder of another user", std::wstring(L"O:") + kOther + kStagedFolder,
-       std::wstring(L"O:") + kUser + kStagedFile, 1, 0,
-       L"configuration folder can be changed by others"},
-      {"users may delete entries", std::wstring(L"O:") + kUser + kStagedFolder + L"(A;;0x40;;;BU)",
-       std::wstring(L"O:") + kUser + kStagedFile, 1, 0,
-       L"configuration folder can be changed by others"},
-      {"users may add files", std::wstring(L"O:") + kUser + kStagedFolder + L"(A;;0x2;;;BU)",
-       std::wstring(L"O:") + kUser + kStagedFile, 1, 0,
-       L"configuration folder can be changed by others"},
-      {"users may write the file", std::wstring(L"O:") + kUser + kStagedFolder,
-       std::wstring(L"O:") + kUser + kStagedFile + L"(A;;FW;;;BU)", 1, 0,
-       L"configuration file can be changed by others"},
-      {"everyone may change the file's permissions", std::wstring(L"O:") + kUser + kStagedFolder,
-       std::wstring(L"O:") + kUser + kStagedFile + L"(A;;WD;;;WD)", 1, 0,
-       L"configuration file can be changed by others"},
-      {"no DACL at all", std::wstring(L"O:") + kUser + kStagedFolder, std::wstring(L"O:") + kUser,
-       1, 0, L"configuration file can be changed by others"},
-      {"a second name", std::wstring(L"O:") + kUser + kStagedFolder,
-       std::wstring(L"O:") + kUser + kStagedFile, 2, 0,
-       L"configuration file has more than one name"},
-      {"folder is a link", std::wstring(L"O:") + kUser + kStagedFolder,
-       std::wstring(L"O:") + kUser + kStagedFile, 1,
-       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, L"configuration folder is a link"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    ServiceCalls calls = Calls();
-    const std::wstring folder = program_data_.Join(L"Tarnwick");
-    // Which object a handle is: the real file system says.
-    calls.GetSecurityInfo = [&](HANDLE handle, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner,
-                                PSID*, PACL* dacl, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
-      BY_HANDLE_FILE_INFORMATION information{};
-      ::GetFileInformationByHandle(handle, &information);
-      const bool is_folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      const std::wstring& sddl = is_folder ? c.folder_sddl : c.file_sddl;
-      return AnswerWithSddl(sddl, owner, dacl, descriptor);
-    };
-    calls.GetFileInformationByHandle = [&](HANDLE handle,
-                                           LPBY_HANDLE_FILE_INFORMATION information) {
-      const BOOL ok = ::GetFileInformationByHandle(handle, information);
-      if ((information->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        information->nNumberOfLinks = c.file_links;
-      }
-      return ok;
-    };
-    calls.GetFileAttributesW = [&](LPCWSTR path) {
-      if (c.folder_path_attributes != 0 && folder == path) return c.folder_path_attributes;
-      return ::GetFileAttributesW(path);
-    };
-    EXPECT_EQ(tarnwick::CheckTunnelConfigPath(config_, calls), c.fault);
-  }
-}
-
-// The program folder rows, which Wine cannot show (one owner, no stored
-// DACLs): the executable, its folder and tunnel.dll are real files, what
-// GetSecurityInfo reports for them is scripted with Windows-like
-// descriptors. The administrator's value is read through the seam.
-TEST_F(ServiceManagerTest, InstallRunsOnlyFromAProtectedProgramFolder) {
-  constexpr wchar_t kInstaller[] =
-      L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-  // Program Files' own descriptor.
-  const std::wstring program_files =
-      std::wstring(L"O:") + kInstaller +
-      L"D:PAI(A;OICIIO;GA;;;CO)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;BA)"
-      L"(A;;0x1301bf;;;BA)(A;OICIIO;GXGR;;;BU)(A;;0x1200a9;;;BU)(A;CIIO;GA;;;" +
-      kInstaller + L")(A;;FA;;;" + kInstaller + L")";
-  // A file the installer wrote there: what Program Files passes on to files.
-  const std::wstring installed = L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
-  const std::wstring user_writable_folder = program_files + L"(A;OICI;0x1301bf;;;BU)";
-  const FakePolicy absent{ERROR_FILE_NOT_FOUND, REG_NONE, {}};
-  const FakePolicy dword_one{};
-  const FakePolicy dword_zero{ERROR_SUCCESS, REG_DWORD, {0, 0, 0, 0}};
-  const FakePolicy text_one{ERROR_SUCCESS, REG_SZ, {'1', 0, 0, 0}};  // as long as a DWORD
-  const FakePolicy qword_one{ERROR_SUCCESS, REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}};
-
-  TempDir root;
-  const std::wstring folder = root.MakeDir(L"Tarnwick");
-  const std::wstring exe = folder + L"\\tarnwick.exe";
-  const std::wstring dll = folder + L"\\tunnel.dll";
-  const struct {
-    const char* name;
-    FakePolicy policy;
-    std::wstring folder_sddl, exe_sddl, dll_sddl;
-    bool dll_present;
-    std::wstring fault;  // empty: installs
-  } cases[] = {
-      {"installed under Program Files", absent, program_files, installed, installed, true, L""},
-      {"folder of SYSTEM, files of TrustedInstaller", absent,
-       L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
-       std::wstring(L"O:") + kInstaller + L"D:P(A;;FA;;;" + kInstaller + L")(A;;0x1200a9;;;BU)",
-       installed, true, L""},
-      {"users may write the folder", absent, user_writable_folder, installed, installed, true,
-       folder + L" can be changed by others"},
-      {"users may add files to the folder", absent, program_files + L"(A;;0x2;;;BU)", installed,
-       installed, true, folder + L" can be changed by others"},
-      {"executable owned by a user", absent, program_files, L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)",
-       installed, true, exe + L" can be changed by others"},
-      {"everyone may rewrite tunnel.dll", absent, program_files, installed,
-       installed + L"(A;;FW;;;WD)", true, dll + L" can be changed by others"},
-      {"tunnel.dll missing", absent, program_files, installed, installed, false,
-       dll + L" cannot be opened"},
-      {"users may write, REG_DWORD 1 allows it", dword_one, user_writable_folder, installed,
-       installed, true, L""},
-      {"users may write, REG_DWORD 0", dword_zero, user_writable_folder, installed, installed, true,
-       folder + L" can be changed by others"},
-      {"users may write, REG_SZ \"1\"", text_one, user_writable_folder, installed, installed, true,
-       folder + L" can be changed by others"},
-      {"users may write, REG_QWORD 1", qword_one, user_writable_folder, installed, installed, true,
-       folder + L" can be changed by others"},
-  };
-  ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(exe, "MZ"));
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.dll_present) {
-      ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(dll, "MZ"));
-    } else {
-      ::DeleteFileW(dll.c_str());
-    }
-    scm_ = FakeScm{};
-    scm_.module_path = exe;
-    policy_ = c.policy;
-    ServiceCalls calls = Calls();
-    std::vector<std::pair<HANDLE, std::wstring>> opened;
-    calls.CreateFileW = [&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
-                            DWORD disposition, DWORD flags, HANDLE templ) {
-      const HANDLE handle = ::CreateFileW(path, access, share, sa, disposition, flags, templ);
-      opened.emplace_back(handle, path);
-      return handle;
-    };
-    // The configuration's own objects keep what Wine reports for them.
-    calls.GetSecurityInfo = [&](HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION which,
-                                PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
-                                PSECURITY_DESCRIPTOR* descriptor) -> DWORD {
-      std::wstring path;
-      for (const auto& [h, p] : opened) {
-        if (h == handle) path = p;
-      }
-      const std::wstring* sddl = path == folder ? &c.folder_sddl
-                                 : path == exe  ? &c.exe_sddl
-                                 : path == dll  ? &c.dll_sddl
-                                                : nullptr;
-      if (sddl == nullptr) {
-        return ::GetSecurityInfo(handle, type, which, owner, group, dacl, sacl, descriptor);
-      }
-      return AnswerWithSddl(*sddl, owner, dacl, descriptor);
-    };
-    EXPECT_EQ(InstallAndStartTunnel(config_, calls), c.fault.empty());
-    if (c.fault.empty()) {
-      EXPECT_TRUE(scm_.logs.empty());
-      EXPECT_EQ(scm_.binary_path, L"\"" + exe + L"\" /service \"" + config_ + L"\"");
-    } else {
-      EXPECT_EQ(scm_.calls, CallList{"GetModuleFileNameW"}) << "no lock, no service manager";
-      EXPECT_EQ(
-          scm_.logs,
-          Lines({(L"InstallAndStartTunnel: program folder is not protected: " + c.fault).c_str()}));
-    }
-  }
-}

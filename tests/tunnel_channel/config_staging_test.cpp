@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/program_data.h"
+
 namespace {
 
 using tarnwick::GetProgramDataDirectory;
@@ -144,13 +146,11 @@ class ConfigStagingTest : public ::testing::Test {
   // Every call scripted.
   TunnelChannelCalls Fakes() {
     TunnelChannelCalls c;
-    c.GetEnvironmentVariableW = [this](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
-      if (std::wstring(name) != L"PROGRAMDATA" || !fs_.program_data) return 0;
-      const std::wstring& value = *fs_.program_data;
-      if (value.size() >= size) return static_cast<DWORD>(value.size() + 1);
-      std::copy(value.begin(), value.end(), buffer);
-      buffer[value.size()] = L'\0';
-      return static_cast<DWORD>(value.size());
+    c.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID id, DWORD, HANDLE, PWSTR* path) {
+      EXPECT_TRUE(IsEqualGUID(id, FOLDERID_ProgramData));
+      *path = nullptr;
+      if (!fs_.program_data) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+      return tarnwick::e2e::AnswerKnownFolder(*fs_.program_data, path);
     };
     c.CreateDirectoryW = [this](LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
       fs_.directories.push_back(path);
@@ -294,8 +294,8 @@ class ConfigStagingTest : public ::testing::Test {
     return path;
   }
 
-  // The real calls, with "PROGRAMDATA" pointing at a fresh folder of this
-  // test.
+  // The real calls, with the ProgramData known folder answered by a fresh
+  // folder of this test.
   TunnelChannelCalls OnDisk() {
     if (root_.empty()) {
       root_ = TempFolder() + L"tarnwick-staging-" + std::to_wstring(::GetCurrentProcessId());
@@ -305,11 +305,8 @@ class ConfigStagingTest : public ::testing::Test {
       file_ = folder_ + L"\\tarnwick.conf";
     }
     TunnelChannelCalls c;
-    c.GetEnvironmentVariableW = [this](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
-      if (std::wstring(name) != L"PROGRAMDATA" || root_.size() >= size) return 0;
-      std::copy(root_.begin(), root_.end(), buffer);
-      buffer[root_.size()] = L'\0';
-      return static_cast<DWORD>(root_.size());
+    c.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) {
+      return tarnwick::e2e::AnswerKnownFolder(root_, path);
     };
     return c;
   }
@@ -344,25 +341,20 @@ class ConfigStagingTest : public ::testing::Test {
   int scratch_files_ = 0;
 };
 
-TEST_F(ConfigStagingTest, ProgramDataValueDecidesTheFolder) {
-  const std::wstring v259(259, L'x');
-  const std::wstring v260(260, L'x');
+TEST_F(ConfigStagingTest, KnownFolderDecidesTheFolder) {
   struct Row {
     const char* what;
-    std::optional<std::wstring> value;
+    std::optional<std::wstring> known;
     std::wstring folder;  // empty: refused before any folder is made
   } rows[] = {
-      {"unset", std::nullopt, L""},
-      {"empty", std::wstring(), L""},
-      {"259 characters", v259, v259 + L"\\Tarnwick"},
-      {"260 characters", v260, L""},
-      {"ordinary", std::wstring(L"C:\\ProgramData"), L"C:\\ProgramData\\Tarnwick"},
-      {"trailing backslash", std::wstring(L"D:\\Data\\"), L"D:\\Data\\\\Tarnwick"},
+      {"the system does not name it", std::nullopt, L""},
+      {"C:\\ProgramData", std::wstring(L"C:\\ProgramData"), L"C:\\ProgramData\\Tarnwick"},
+      {"another drive", std::wstring(L"D:\\Data"), L"D:\\Data\\Tarnwick"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     fs_ = FakeSystem{};
-    fs_.program_data = row.value;
+    fs_.program_data = row.known;
 
     EXPECT_EQ(Folder(), row.folder);
     const std::wstring path = Write("x");

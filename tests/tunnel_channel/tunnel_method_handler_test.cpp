@@ -1,5 +1,5 @@
 // The tunnel method handler from the channel's bytes to the one reply, with
-// the machine scripted at the OS boundary only: where "PROGRAMDATA" points,
+// the machine scripted at the OS boundary only: where ProgramData lies,
 // how the shell answers the elevation, the elevated copy's exit code and the
 // service's state. Staging writes the real file; the elevation runs on a
 // real worker, which alone answers the changes that reach it.
@@ -23,6 +23,7 @@
 
 #include "embedding/standard_method_codec.h"
 #include "tests/support/bytes.h"
+#include "tests/support/program_data.h"
 
 namespace {
 
@@ -109,14 +110,11 @@ class TunnelMethodHandlerTest : public ::testing::Test {
   // shell and process are scripted.
   TunnelChannelCalls Calls() {
     TunnelChannelCalls c;
-    c.GetEnvironmentVariableW = [this](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
+    c.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) -> HRESULT {
       ++staging_attempts_;
-      if (!program_data_set_ || std::wstring(name) != L"PROGRAMDATA" || root_.size() >= size) {
-        return 0;
-      }
-      std::copy(root_.begin(), root_.end(), buffer);
-      buffer[root_.size()] = L'\0';
-      return static_cast<DWORD>(root_.size());
+      *path = nullptr;
+      if (!program_data_set_) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+      return tarnwick::e2e::AnswerKnownFolder(root_, path);
     };
     // The worker's calls, noted with the thread they came on.
     c.CoInitializeEx = [this](LPVOID, DWORD flags) {

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/e2e/support/paths.h"
+#include "tests/support/paths.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/e2e/support/tunnel_service.h"
+#include "tests/support/tunnel_service.h"
 
 #include <chrono>
 #include <memory>

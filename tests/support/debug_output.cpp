@@ -1,4 +1,4 @@
-#include "tests/e2e/support/debug_output.h"
+#include "tests/support/debug_output.h"
 
 namespace tarnwick::e2e {
 
@@ -19,6 +19,12 @@ std::vector<std::string> LinesContaining(const DebugOutputCapture& capture, std:
     if (line.text.find(text) != std::string::npos) texts.push_back(line.text);
   }
   return texts;
+}
+
+bool IsSidTypeLine(std::string_view line) {
+  constexpr std::string_view kLine =
+      "[Tarnwick] InstallAndStartTunnel: ChangeServiceConfig2W(SID) failed: ";
+  return line.substr(0, kLine.size()) == kLine;
 }
 
 void LetDebugOutputSettle(const DebugOutputCapture& capture) {

@@ -1,4 +1,4 @@
-#include "tests/e2e/support/process.h"
+#include "tests/support/process.h"
 
 namespace tarnwick::e2e {
 namespace {

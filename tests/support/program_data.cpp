@@ -1,4 +1,4 @@
-#include "tests/e2e/support/program_data.h"
+#include "tests/support/program_data.h"
 
 #include <algorithm>
 
@@ -7,7 +7,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-#include "tests/e2e/support/paths.h"
+#include "tests/support/paths.h"
 
 namespace tarnwick::e2e {
 

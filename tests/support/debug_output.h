@@ -23,6 +23,10 @@ constexpr DWORD kDebugOutputClaimMs = 15000;
 [[nodiscard]] std::vector<std::string> LinesContaining(const DebugOutputCapture& capture,
                                                        std::string_view text);
 
+// Whether line is the one install writes because Wine's service manager
+// cannot set the SID type (Windows can), whatever code Wine gives.
+[[nodiscard]] bool IsSidTypeLine(std::string_view line);
+
 // A line is delivered while its writer waits, but a writer that has ended may
 // still be in the capture's queue; this gives stragglers time to land.
 void LetDebugOutputSettle(const DebugOutputCapture& capture);

@@ -1,4 +1,4 @@
-#include "tests/e2e/support/paths.h"
+#include "tests/support/paths.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "platform/unique_handle.h"
-#include "tests/e2e/support/process.h"
+#include "tests/support/process.h"
 
 #ifndef TARNWICK_APP_DIR
 #error "TARNWICK_APP_DIR must name the build's app folder"

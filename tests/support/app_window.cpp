@@ -1,4 +1,4 @@
-#include "tests/e2e/support/app_window.h"
+#include "tests/support/app_window.h"
 
 #include <algorithm>
 
