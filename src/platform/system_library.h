@@ -18,13 +18,14 @@ struct SystemLibraryFunction;
 
 template <typename Result, typename... Args>
 struct SystemLibraryFunction<Result(Args...)> {
-  static auto Bind(const wchar_t* library, const char* name, Result unavailable) {
-    return [library, name, unavailable](Args... args) -> Result {
+  template <typename... Unavailable>
+  static auto Bind(const wchar_t* library, const char* name, Unavailable... unavailable) {
+    return [library, name, unavailable...](Args... args) -> Result {
       const UniqueModule module(::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-      if (!module) return unavailable;
       using Function = Result WINAPI(Args...);
-      Function* const function = ProcAddress<Function>(module.get(), name);
-      if (function == nullptr) return unavailable;
+      Function* const function =
+          module ? ProcAddress<Function>(module.get(), name) : static_cast<Function*>(nullptr);
+      if (function == nullptr) return Result(unavailable...);
       return function(args...);
     };
   }
@@ -32,10 +33,12 @@ struct SystemLibraryFunction<Result(Args...)> {
 
 // A call-table default for export `name` of `library` in System32, with the
 // signature of the SDK's declaration; `unavailable` is its result when the
-// library or the export cannot be found.
-template <typename Signature, typename Result>
-Call<Signature> SystemLibraryCall(const wchar_t* library, const char* name, Result unavailable) {
-  return SystemLibraryFunction<Signature>::Bind(library, name, unavailable);
+// library or the export cannot be found (none for a call without a result,
+// which then does nothing).
+template <typename Signature, typename... Result>
+Call<Signature> SystemLibraryCall(const wchar_t* library, const char* name, Result... unavailable) {
+  static_assert(sizeof...(Result) <= 1, "at most one result for an unavailable call");
+  return SystemLibraryFunction<Signature>::Bind(library, name, unavailable...);
 }
 
 }  // namespace tarnwick

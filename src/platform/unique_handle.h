@@ -89,6 +89,12 @@ struct CoTaskMem {
   static Type Invalid() noexcept { return nullptr; }
   static void Close(Type value) noexcept { ::CoTaskMemFree(value); }
 };
+// An event log source this code registered.
+struct EventSource {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { ::DeregisterEventSource(value); }
+};
 // A window this code created and destroys itself.
 struct Window {
   using Type = HWND;
@@ -105,5 +111,6 @@ using UniqueModule = UniqueAny<handle_traits::Module>;
 using UniqueLocalMemory = UniqueAny<handle_traits::Local>;
 using UniqueCoTaskMemory = UniqueAny<handle_traits::CoTaskMem>;
 using UniqueWindow = UniqueAny<handle_traits::Window>;
+using UniqueEventSource = UniqueAny<handle_traits::EventSource>;
 
 }  // namespace tarnwick

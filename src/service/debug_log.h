@@ -1,5 +1,7 @@
-// The diagnostic line writer of the service-control code: one line on the
-// debugger output, read by a debugger or a DBWIN monitor.
+// The diagnostic lines of the service-control code: one line on the
+// debugger output, read by a debugger or a DBWIN monitor, and for the
+// privileged copies the same line in the Application event log, where an
+// administrator finds it in Event Viewer.
 #pragma once
 
 #include <windows.h>
@@ -7,12 +9,26 @@
 #include <string>
 
 #include "platform/calls.h"
+#include "service/service_calls.h"
 
 namespace tarnwick {
+
+// The event source the package registers, with tarnwick.exe as its message
+// file.
+inline constexpr wchar_t kEventSourceName[] = L"Tarnwick";
+// The message-table entry that prints its one insertion, the line
+// (resources/messages.mc).
+constexpr DWORD kLineEventId = 1;
 
 // Writes "[Tarnwick] " + message + "\n" as one OutputDebugStringW call, so a
 // monitor receives the whole line as one message.
 void DebugLog(const std::wstring& message,
               const Call<decltype(::OutputDebugStringW)>& output = ::OutputDebugStringW);
+
+// A line of a privileged copy: DebugLog, and the message (without the
+// prefix) as one event of the given type from the source "Tarnwick". A line
+// the event log cannot take is still on the debugger output.
+void ReportLine(const std::wstring& message, const ServiceCalls& calls,
+                WORD event_type = EVENTLOG_ERROR_TYPE);
 
 }  // namespace tarnwick

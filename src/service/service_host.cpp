@@ -14,7 +14,7 @@ int RunTunnelService(const wchar_t* config_path, const ServiceCalls& calls) {
   // it names is read as SYSTEM at every boot.
   const std::wstring path = config_path != nullptr ? config_path : L"";
   if (const auto refusal = CheckTunnelConfigPath(path, TunnelConfigLocation(calls), calls)) {
-    DebugLog(L"RunTunnelService: " + refusal->text, calls.OutputDebugStringW);
+    ReportLine(L"RunTunnelService: " + refusal->text, calls);
     return 1;
   }
 
@@ -28,18 +28,18 @@ int RunTunnelService(const wchar_t* config_path, const ServiceCalls& calls) {
   const UniqueModule library(
       calls.LoadLibraryExW(kTunnelLibraryName, nullptr, kTunnelLibrarySearchFlags));
   if (!library) {
-    DebugLog(
+    ReportLine(
         L"RunTunnelService: failed to load tunnel.dll: " + SystemErrorText(calls.GetLastError()),
-        calls.OutputDebugStringW);
+        calls);
     return 1;
   }
 
   const auto tunnel_service = ProcAddress<WireGuardTunnelServiceFunction>(
       library.get(), kTunnelServiceExportName, calls.GetProcAddress);
   if (tunnel_service == nullptr) {
-    DebugLog(L"RunTunnelService: WireGuardTunnelService export not found: " +
-                 SystemErrorText(calls.GetLastError()),
-             calls.OutputDebugStringW);
+    ReportLine(L"RunTunnelService: WireGuardTunnelService export not found: " +
+                   SystemErrorText(calls.GetLastError()),
+               calls);
     return 1;
   }
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "service/service_manager.h"
+#include "service/service_calls.h"
 
 namespace tarnwick {
 

@@ -1,89 +1,103 @@
 #include "service/service_manager.h"
 
+#include <algorithm>
+
 #include "platform/command_line.h"
 #include "platform/modules.h"
-#include "platform/security_descriptor.h"
 #include "platform/system_error.h"
 #include "platform/unique_handle.h"
 #include "service/debug_log.h"
+#include "service/operation_lock.h"
 #include "trust/program_folder.h"
 #include "trust/tunnel_config.h"
 
 namespace tarnwick {
 namespace {
 
-// Reads the current state; false when the query itself fails.
-bool QueryState(const ServiceCalls& calls, SC_HANDLE service, DWORD* state) {
-  SERVICE_STATUS_PROCESS status{};
+// Reads the status; false when the query itself fails.
+bool QueryStatus(const ServiceCalls& calls, SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
   DWORD needed = 0;
-  if (!calls.QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                  reinterpret_cast<LPBYTE>(&status), sizeof(status), &needed)) {
-    return false;
-  }
-  *state = status.dwCurrentState;
-  return true;
+  return calls.QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                    reinterpret_cast<LPBYTE>(status), sizeof(*status),
+                                    &needed) != FALSE;
 }
 
-// Asks the service to stop and polls for the stopped state, at most 50
-// times 200 ms. True when the stopped state was seen; a failed query counts
-// as stopped, as a deleted service can no longer be asked.
-bool StopAndWait(const ServiceCalls& calls, SC_HANDLE service) {
+// Asks the service to stop and polls for the stopped state every 200 ms for
+// at most limit_ms. True when the stopped state was seen; a failed query
+// counts as stopped, as a deleted service can no longer be asked.
+bool StopAndWait(const ServiceCalls& calls, SC_HANDLE service, DWORD limit_ms) {
   // A service that is not running refuses the stop; the first query says so.
   SERVICE_STATUS ignored{};
   (void)calls.ControlService(service, SERVICE_CONTROL_STOP, &ignored);
   DWORD waited_ms = 0;
   do {
-    DWORD state = 0;
-    if (!QueryState(calls, service, &state) || state == SERVICE_STOPPED) return true;
+    SERVICE_STATUS_PROCESS status{};
+    if (!QueryStatus(calls, service, &status) || status.dwCurrentState == SERVICE_STOPPED) {
+      return true;
+    }
     calls.Sleep(kStopPollIntervalMs);
     waited_ms += kStopPollIntervalMs;
-  } while (waited_ms < kStopWaitLimitMs);
+  } while (waited_ms < limit_ms);
   return false;
 }
 
-// Holds the machine-wide service operation lock while it lives. When it is
-// not held, why is in refusal().
-class ServiceOperationLock {
- public:
-  explicit ServiceOperationLock(const ServiceCalls& calls) : calls_(calls) {
-    const UniqueLocalMemory descriptor = SecurityDescriptorFromSddl(
-        kServiceOperationMutexSddl, calls_.ConvertStringSecurityDescriptorToSecurityDescriptorW);
-    if (!descriptor) {
-      refusal_ = CallFailed(L"ConvertStringSecurityDescriptorToSecurityDescriptorW",
-                            calls_.GetLastError());
-      return;
+// Waits, within kStartConfirmWaitMs, for a started service to run. Empty
+// when it runs; otherwise what became of it, for the line. Polled often
+// (a tenth of the service's own wait hint, within bounds), so a tunnel that
+// comes up at once is seen at once.
+std::wstring ConfirmRunning(const ServiceCalls& calls, SC_HANDLE service) {
+  DWORD waited_ms = 0;
+  for (;;) {
+    SERVICE_STATUS_PROCESS status{};
+    if (!QueryStatus(calls, service, &status)) {
+      return CallFailed(L"QueryServiceStatusEx", calls.GetLastError());
     }
-    SECURITY_ATTRIBUTES attributes = AttributesOf(descriptor);
-    mutex_.reset(calls_.CreateMutexW(&attributes, FALSE, kServiceOperationMutexName));
-    if (!mutex_) {
-      refusal_ = CallFailed(L"CreateMutexW", calls_.GetLastError());
-      return;
+    if (status.dwCurrentState == SERVICE_RUNNING) return {};
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+      return L"service stopped while starting: exit code " +
+             std::to_wstring(status.dwWin32ExitCode) + L", service-specific " +
+             std::to_wstring(status.dwServiceSpecificExitCode);
     }
-    // An abandoned lock was held by a copy that died mid-operation: the
-    // service is in whatever state it left, which this operation handles.
-    const DWORD waited = calls_.WaitForSingleObject(mutex_.get(), kServiceOperationWaitMs);
-    held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    if (waited == WAIT_TIMEOUT) {
-      refusal_ = L"another service operation did not end in time";
-    } else if (!held_) {
-      refusal_ = CallFailed(L"WaitForSingleObject", calls_.GetLastError());
+    if (waited_ms >= kStartConfirmWaitMs) {
+      return L"service still starting after " + std::to_wstring(kStartConfirmWaitMs) + L" ms";
     }
+    const DWORD pause =
+        std::min(std::clamp<DWORD>(status.dwWaitHint / 10, kStartPollMinMs, kStartPollMaxMs),
+                 kStartConfirmWaitMs - waited_ms);
+    calls.Sleep(pause);
+    waited_ms += pause;
   }
-  ~ServiceOperationLock() {
-    if (held_) calls_.ReleaseMutex(mutex_.get());
+}
+
+// After a start that did not end running: the user is told the connect
+// failed, so nothing may start at the next boot either. Stops (bounded) and
+// asks for the deletion, which the manager carries out once it has stopped.
+void RemoveAfterFailedStart(const ServiceCalls& calls, SC_HANDLE service,
+                            const std::function<void(const std::wstring&)>& log) {
+  if (!StopAndWait(calls, service, kCleanupStopWaitMs)) {
+    log(L"service did not stop after the failed start; it is deleted once it stops");
   }
-  ServiceOperationLock(const ServiceOperationLock&) = delete;
-  ServiceOperationLock& operator=(const ServiceOperationLock&) = delete;
+  if (!calls.DeleteService(service)) {
+    const DWORD error = calls.GetLastError();
+    if (error != ERROR_SERVICE_MARKED_FOR_DELETE) log(CallFailed(L"DeleteService", error));
+  }
+}
 
-  bool held() const { return held_; }
-  const std::wstring& refusal() const { return refusal_; }
-
- private:
-  const ServiceCalls& calls_;
-  UniqueKernelHandle mutex_;
-  bool held_ = false;
-  std::wstring refusal_;
-};
+// A crashed tunnel comes back by itself: restarted after a short delay, at
+// most twice within a day. A clean stop, or a tunnel that stops reporting an
+// error (such as a configuration it rejects), is no crash and is left alone:
+// the flag that would make those count stays off.
+bool SetRestartOnCrash(const ServiceCalls& calls, SC_HANDLE service) {
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs},
+                         {SC_ACTION_RESTART, kRestartDelayMs},
+                         {SC_ACTION_NONE, 0}};
+  SERVICE_FAILURE_ACTIONSW failure_actions{};
+  failure_actions.dwResetPeriod = kFailureCountResetSeconds;
+  failure_actions.cActions = sizeof(actions) / sizeof(actions[0]);
+  failure_actions.lpsaActions = actions;
+  return calls.ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure_actions) !=
+         FALSE;
+}
 
 }  // namespace
 
@@ -97,7 +111,7 @@ std::wstring TunnelServiceCommandLine(const std::wstring& exe_path,
 
 bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& calls) {
   const auto log = [&calls](const std::wstring& message) {
-    DebugLog(L"InstallAndStartTunnel: " + message, calls.OutputDebugStringW);
+    ReportLine(L"InstallAndStartTunnel: " + message, calls);
   };
   // Read at once: closing a handle may overwrite the thread's last error.
   const auto log_failed = [&](const wchar_t* call) { log(CallFailed(call, calls.GetLastError())); };
@@ -133,10 +147,11 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
   const std::wstring binary_path = TunnelServiceCommandLine(exe_path, location.file);
 
   const ServiceOperationLock lock(calls);
-  if (!lock.held()) {
-    log(lock.refusal());
+  if (!lock.proceed()) {
+    log(lock.why());
     return false;
   }
+  if (!lock.why().empty()) log(lock.why());
 
   const UniqueServiceHandle manager(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
@@ -181,34 +196,41 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
   if (!calls.ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO, &sid_info)) {
     log_failed(L"ChangeServiceConfig2W(SID)");
   }
+  if (!SetRestartOnCrash(calls, service.get()))
+    log_failed(L"ChangeServiceConfig2W(failure actions)");
 
   // A running tunnel keeps the configuration it started with; it is
   // restarted so the one just written takes effect.
-  if (existed && !StopAndWait(calls, service.get())) {
+  if (existed && !StopAndWait(calls, service.get(), kRestartStopWaitMs)) {
     log(L"service did not stop");
     return false;
   }
 
+  // Connected means running: the tunnel library may still reject the
+  // configuration after the manager has started the process.
+  std::wstring failure;
   if (!calls.StartServiceW(service.get(), 0, nullptr)) {
     const DWORD error = calls.GetLastError();
-    if (error != ERROR_SERVICE_ALREADY_RUNNING) {
-      log(CallFailed(L"StartServiceW", error));
-      return false;
-    }
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) failure = CallFailed(L"StartServiceW", error);
   }
-  return true;
+  if (failure.empty()) failure = ConfirmRunning(calls, service.get());
+  if (failure.empty()) return true;
+  log(failure);
+  RemoveAfterFailedStart(calls, service.get(), log);
+  return false;
 }
 
 bool StopAndRemoveTunnel(const ServiceCalls& calls) {
   const auto log = [&calls](const std::wstring& message) {
-    DebugLog(L"StopAndRemoveTunnel: " + message, calls.OutputDebugStringW);
+    ReportLine(L"StopAndRemoveTunnel: " + message, calls);
   };
 
   const ServiceOperationLock lock(calls);
-  if (!lock.held()) {
-    log(lock.refusal());
+  if (!lock.proceed()) {
+    log(lock.why());
     return false;
   }
+  if (!lock.why().empty()) log(lock.why());
 
   UniqueServiceHandle manager(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
@@ -227,7 +249,7 @@ bool StopAndRemoveTunnel(const ServiceCalls& calls) {
     return false;
   }
 
-  const bool stopped = StopAndWait(calls, service.get());
+  const bool stopped = StopAndWait(calls, service.get(), kStopWaitLimitMs);
 
   // Deletion is requested even if the service did not stop: the manager
   // removes a service marked for deletion once it has stopped.
@@ -249,8 +271,8 @@ bool IsTunnelRunning(const ServiceCalls& calls) {
   const UniqueServiceHandle service(
       calls.OpenServiceW(manager.get(), kTunnelServiceName, SERVICE_QUERY_STATUS));
   if (!service) return false;
-  DWORD state = 0;
-  return QueryState(calls, service.get(), &state) && state == SERVICE_RUNNING;
+  SERVICE_STATUS_PROCESS status{};
+  return QueryStatus(calls, service.get(), &status) && status.dwCurrentState == SERVICE_RUNNING;
 }
 
 }  // namespace tarnwick

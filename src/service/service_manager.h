@@ -5,12 +5,10 @@
 
 #include <windows.h>
 
-#include <sddl.h>
-
 #include <string>
 
-#include "platform/calls.h"
-#include "trust/trust_calls.h"
+#include "service/operation_lock.h"
+#include "service/service_calls.h"
 
 namespace tarnwick {
 
@@ -19,44 +17,28 @@ inline constexpr wchar_t kTunnelServiceDisplayName[] = L"Tarnwick WireGuard Tunn
 // A double-NUL-terminated list: the literal's own terminator is the second NUL.
 inline constexpr wchar_t kTunnelServiceDependencies[] = L"Nsi\0TcpIp\0";
 
-// A stop is polled for this often, for at most this long.
+// A stop is polled for this often; a removal waits at most this long.
 constexpr DWORD kStopPollIntervalMs = 200;
 constexpr DWORD kStopWaitLimitMs = 10000;
 
-// Elevated copies change the service one at a time, machine-wide; only
-// SYSTEM and administrators may open the lock. A copy waits this long for
-// the one before it (which is itself bounded by its stop waits).
-inline constexpr wchar_t kServiceOperationMutexName[] = L"Global\\TarnwickServiceOperation";
-inline constexpr wchar_t kServiceOperationMutexSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
-constexpr DWORD kServiceOperationWaitMs = 30000;
+// An install's waits. The interactive copy waits a bounded time for the
+// elevated one, so each is bounded and their sum (with the lock's) is the
+// most an install can take: a restart's stop, the start's confirmation
+// (polled every tenth of the service's wait hint, within the two bounds),
+// and the stop that removes a service that did not start.
+constexpr DWORD kRestartStopWaitMs = 4000;
+constexpr DWORD kStartConfirmWaitMs = 6000;
+constexpr DWORD kStartPollMinMs = 20;
+constexpr DWORD kStartPollMaxMs = 250;
+constexpr DWORD kCleanupStopWaitMs = 3000;
+constexpr DWORD kInstallWaitBudgetMs =
+    kServiceOperationWaitMs + kRestartStopWaitMs + kStartConfirmWaitMs + kCleanupStopWaitMs;
+constexpr DWORD kRemoveWaitBudgetMs = kServiceOperationWaitMs + kStopWaitLimitMs;
 
-// The Windows calls of the service subsystem (the operations, the trust
-// checks they make and the service host), defaulting to the real ones.
-// Handles are closed by their owners, not through this table.
-struct ServiceCalls : TrustCalls {
-  Call<decltype(::GetModuleFileNameW)> GetModuleFileNameW = ::GetModuleFileNameW;
-  Call<decltype(::OpenSCManagerW)> OpenSCManagerW = ::OpenSCManagerW;
-  Call<decltype(::CreateServiceW)> CreateServiceW = ::CreateServiceW;
-  Call<decltype(::OpenServiceW)> OpenServiceW = ::OpenServiceW;
-  Call<decltype(::ChangeServiceConfigW)> ChangeServiceConfigW = ::ChangeServiceConfigW;
-  Call<decltype(::ChangeServiceConfig2W)> ChangeServiceConfig2W = ::ChangeServiceConfig2W;
-  Call<decltype(::StartServiceW)> StartServiceW = ::StartServiceW;
-  Call<decltype(::ControlService)> ControlService = ::ControlService;
-  Call<decltype(::QueryServiceStatusEx)> QueryServiceStatusEx = ::QueryServiceStatusEx;
-  Call<decltype(::DeleteService)> DeleteService = ::DeleteService;
-  Call<decltype(::Sleep)> Sleep = ::Sleep;
-  Call<decltype(::OutputDebugStringW)> OutputDebugStringW = ::OutputDebugStringW;
-  Call<decltype(::ConvertStringSecurityDescriptorToSecurityDescriptorW)>
-      ConvertStringSecurityDescriptorToSecurityDescriptorW =
-          ::ConvertStringSecurityDescriptorToSecurityDescriptorW;
-  Call<decltype(::CreateMutexW)> CreateMutexW = ::CreateMutexW;
-  Call<decltype(::WaitForSingleObject)> WaitForSingleObject = ::WaitForSingleObject;
-  Call<decltype(::ReleaseMutex)> ReleaseMutex = ::ReleaseMutex;
-  // The service host.
-  Call<decltype(::SetDefaultDllDirectories)> SetDefaultDllDirectories = ::SetDefaultDllDirectories;
-  Call<decltype(::LoadLibraryExW)> LoadLibraryExW = ::LoadLibraryExW;
-  Call<decltype(::GetProcAddress)> GetProcAddress = ::GetProcAddress;
-};
+// A crashed tunnel is restarted after this long, twice at most until a day
+// has passed without a crash.
+constexpr DWORD kRestartDelayMs = 3000;
+constexpr DWORD kFailureCountResetSeconds = 24 * 60 * 60;
 
 // The service's command line: "<exe>" /service "<config path>"; empty when
 // either path cannot be passed as one argument.
@@ -64,12 +46,14 @@ struct ServiceCalls : TrustCalls {
                                                     const std::wstring& config_path);
 
 // Creates the service, or rewrites the stored configuration of the existing
-// one (restarting it when it runs), sets its SID type and starts it; only
-// for the configuration file a privileged copy can vouch for
-// (CheckTunnelConfigPath), and only from a protected program folder
-// (CheckProgramFolder) unless the administrator's development switch is on.
-// True when it exists afterwards with this configuration and is started or
-// running; does not wait for running.
+// one (restarting it when it runs), sets its SID type and its restart after
+// a crash, starts it and waits for it to run; only for the configuration
+// file a privileged copy can vouch for (CheckTunnelConfigPath), and only
+// from a protected program folder (CheckProgramFolder) unless the
+// administrator's development switch is on. True only when it runs
+// afterwards with this configuration. A service it created or started that
+// does not end up running is stopped and deleted, so nothing starts at the
+// next boot.
 [[nodiscard]] bool InstallAndStartTunnel(const std::wstring& config_path,
                                          const ServiceCalls& calls = {});
 // Stops the service, waits up to 10 s for it to stop, and deletes it. True

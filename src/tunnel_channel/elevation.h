@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/unique_handle.h"
+#include "service/service_manager.h"
 #include "tunnel_channel/tunnel_channel_calls.h"
 
 namespace tarnwick {
@@ -15,6 +16,15 @@ enum ElevationOutcome : int { kSucceeded = 0, kCancelled = 1, kFailed = 2 };
 
 // How long the elevated copy may run before the caller gives up on it.
 constexpr DWORD kElevatedHelperTimeoutMs = 20000;
+
+// The elevated copy's own waits fit inside that, with room for the process
+// to start and for its checks and calls to the service manager: a change
+// that completes is never answered as failed.
+constexpr DWORD kElevatedCopyOverheadMs = 3000;
+static_assert(kInstallWaitBudgetMs + kElevatedCopyOverheadMs < kElevatedHelperTimeoutMs,
+              "an install may outlast the interactive copy's wait");
+static_assert(kRemoveWaitBudgetMs + kElevatedCopyOverheadMs < kElevatedHelperTimeoutMs,
+              "a removal may outlast the interactive copy's wait");
 
 // What one elevated copy leaves for the next: a copy still running when its
 // wait ran out may still be changing the service.

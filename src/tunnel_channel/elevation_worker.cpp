@@ -1,6 +1,5 @@
 #include "tunnel_channel/elevation_worker.h"
 
-#include <memory>
 #include <utility>
 
 namespace tarnwick {
@@ -8,7 +7,8 @@ namespace tarnwick {
 ElevationWorker::ElevationWorker(HWND owner, TunnelChannelCalls calls)
     : calls_(std::move(calls)),
       owner_(owner),
-      worker_(
+      changes_(
+          kMaxWaitingChanges, kFailed,
           [this] {
             // The shell may hand the "runas" request to COM components,
             // which want an apartment on the calling thread.
@@ -20,19 +20,18 @@ ElevationWorker::ElevationWorker(HWND owner, TunnelChannelCalls calls)
             if (com_initialised_) calls_.CoUninitialize();
           }) {}
 
-ElevationWorker::~ElevationWorker() { worker_.Join(); }
+ElevationWorker::~ElevationWorker() { changes_.Join(); }
 
-void ElevationWorker::Queue(std::wstring parameters, Answer answer) {
-  // Shared so that this frame keeps the answer when the task is refused.
-  auto shared = std::make_shared<Answer>(std::move(answer));
-  const SerialWorker::Posted posted =
-      worker_.Post([this, parameters = std::move(parameters), shared] {
-        (*shared)(RunSelfElevated(parameters, owner_, state_, calls_));
-      });
-  if (posted == SerialWorker::Posted::kNoThread) (*shared)(kFailed);
-  // Stopped: the answer goes with this frame, uncalled, as the window ends.
+ElevationWorker::Queued ElevationWorker::Queue(const std::string& intent, std::wstring parameters,
+                                               Answer answer) {
+  return changes_.Queue(
+      intent,
+      [this, parameters = std::move(parameters)] {
+        return RunSelfElevated(parameters, owner_, state_, calls_);
+      },
+      std::move(answer));
 }
 
-void ElevationWorker::Stop() { worker_.Stop(); }
+void ElevationWorker::Stop() { changes_.Stop(); }
 
 }  // namespace tarnwick

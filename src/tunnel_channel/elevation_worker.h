@@ -3,6 +3,7 @@
 // on answering while a prompt is up and a copy runs.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -12,10 +13,15 @@
 
 namespace tarnwick {
 
+// How many distinct tunnel changes may wait behind the running one.
+constexpr size_t kMaxWaitingChanges = 3;
+
 class ElevationWorker {
  public:
-  // Called on the worker with the outcome of one elevated copy.
+  // Called on the worker with the outcome of one elevated copy (on the
+  // asking thread when it is answered at once).
   using Answer = std::function<void(ElevationOutcome)>;
+  using Queued = IntentQueue<ElevationOutcome>::Queued;
 
   // owner: the window the prompts belong to (may be null). The worker only
   // hands it to the shell.
@@ -27,10 +33,14 @@ class ElevationWorker {
   ElevationWorker(const ElevationWorker&) = delete;
   ElevationWorker& operator=(const ElevationWorker&) = delete;
 
-  // Queues an elevated copy with these parameters (RunSelfElevated). Once
-  // stopped, answer is destroyed uncalled; when no thread can be started,
-  // it is called at once with kFailed.
-  void Queue(std::wstring parameters, Answer answer);
+  // What Queue would do with a change of this intent now.
+  [[nodiscard]] Queued Admit(const std::string& intent) { return changes_.Admit(intent); }
+
+  // Queues an elevated copy with these parameters (RunSelfElevated) for the
+  // intent, or shares the outcome of the last change when it has the same
+  // intent. Once stopped, answer is destroyed uncalled; when the queue is
+  // full or no thread can be started, it is called at once with kFailed.
+  Queued Queue(const std::string& intent, std::wstring parameters, Answer answer);
 
   // Destroys the queued copies' answers uncalled, on this thread, and
   // refuses new ones; a copy already started goes on. Does not wait.
@@ -43,7 +53,7 @@ class ElevationWorker {
   ElevationState state_;
   bool com_initialised_ = false;
   // Last: its thread ends before what it uses above goes.
-  SerialWorker worker_;
+  IntentQueue<ElevationOutcome> changes_;
 };
 
 }  // namespace tarnwick

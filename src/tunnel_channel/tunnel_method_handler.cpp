@@ -16,6 +16,12 @@ using flutter::EncodableValue;
 using flutter::EncodableValueMap;
 using flutter::MethodResult;
 
+// The intents of tunnel changes: a connect with its configuration, a
+// disconnect. The same intent asked for again while it is the last change
+// shares that change's outcome.
+constexpr char kStartIntent[] = "startTunnel\n";
+constexpr char kStopIntent[] = "stopTunnel";
+
 // Answers the method with the outcome of its elevated copy, on the worker.
 ElevationWorker::Answer AnswerWith(std::unique_ptr<MethodResult> result, const char* cancelled,
                                    const char* failed) {
@@ -50,22 +56,29 @@ void StartTunnel(const EncodableValue* arguments, std::unique_ptr<MethodResult> 
     return;
   }
 
-  const std::wstring path = WriteTunnelConfig(*config, calls);
-  if (path.empty()) {
-    // No elevation prompt for a configuration the service could not read.
-    result->Error("CONFIG_WRITE", "Failed to write config file");
-    return;
+  const std::string intent = std::string(kStartIntent) + *config;
+  std::wstring parameters;
+  // Nothing is staged for a change that is answered at once, or that joins
+  // the same connect already staged and on its way.
+  if (worker.Admit(intent) == ElevationWorker::Queued::kQueued) {
+    const std::wstring path = WriteTunnelConfig(*config, calls);
+    if (path.empty()) {
+      // No elevation prompt for a configuration the service could not read.
+      result->Error("CONFIG_WRITE", "Failed to write config file");
+      return;
+    }
+    parameters = std::wstring(kInstallSwitch) + L" " + QuoteArgument(path);
   }
-
   worker.Queue(
-      std::wstring(kInstallSwitch) + L" " + QuoteArgument(path),
+      intent, std::move(parameters),
       AnswerWith(std::move(result), "Connection cancelled", "Could not start the VPN service"));
 }
 
 void StopTunnel(std::unique_ptr<MethodResult> result, ElevationWorker& worker) {
   // The configuration file stays; the next start overwrites it.
-  worker.Queue(kRemoveSwitch, AnswerWith(std::move(result), "Disconnect cancelled",
-                                         "Could not stop the VPN service"));
+  worker.Queue(
+      kStopIntent, kRemoveSwitch,
+      AnswerWith(std::move(result), "Disconnect cancelled", "Could not stop the VPN service"));
 }
 
 void GetStats(MethodResult& result, const TunnelChannelCalls& calls) {

@@ -32,6 +32,10 @@ TunnelStats ReadTunnelStats(const TunnelChannelCalls& calls) {
   MIB_IF_ROW2 row{};
   row.InterfaceLuid = luid;  // the LUID, not the zero index, picks the row
   if (calls.GetIfEntry2(&row) != NO_ERROR) return {};
+  // An adapter that is down carries no tunnel: its last counts (or the
+  // zeros of one the system still remembers after it went) are no traffic
+  // of a running tunnel.
+  if (row.OperStatus != IfOperStatusUp) return {};
   return {ToChannelCount(row.InOctets), ToChannelCount(row.OutOctets)};
 }
 

@@ -2,7 +2,7 @@
 // on a network adapter named after it; the counters are that adapter's
 // octets since it came up, as the system counts them (the tunnel's own
 // encapsulation overhead included). Both read -1 when the adapter does not
-// exist or the system cannot say.
+// exist, is not up, or the system cannot say.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +31,7 @@ struct TunnelStats {
 [[nodiscard]] std::wstring TunnelAdapterAlias();
 
 // The tunnel adapter's counters; -1 for both when no adapter has the
-// tunnel's alias or either call fails. Two lookups, no waiting: fit for
+// tunnel's alias, it is not up, or either call fails. Two lookups, no waiting: fit for
 // the UI thread.
 [[nodiscard]] TunnelStats ReadTunnelStats(const TunnelChannelCalls& calls = {});
 

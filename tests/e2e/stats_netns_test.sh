@@ -130,6 +130,12 @@ expect any
 wait file cue-one-way
 call $channel getStats
 expect any
+wait file cue-down
+call $channel getStats
+expect success $unknown
+wait file cue-removed
+call $channel getStats
+expect success $unknown
 close
 EOF
 cat >stats2.script <<EOF
@@ -188,10 +194,19 @@ touch cue-one-way
 wait_replies 3
 after3=$(kernel_counters)
 
-end_app
-
+# A tunnel that is down carries nothing: the adapter set down keeps its
+# last counts, and after it is gone this prefix still resolves its alias
+# (with zeros); both read -1.
+ip link set "$alias" down || fail "cannot set $alias down"
+touch cue-down
+wait_replies 4
 ip link del "$alias" || fail "cannot delete $alias"
 [ -z "$(kernel_counters)" ] || fail "$alias still listed after deletion"
+touch cue-removed
+wait_replies 5
+
+end_app
+
 wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1
 wine_prefix_up "$work" >>"$work/wine-setup.log" 2>&1 </dev/null
 start_app 2
@@ -207,20 +222,21 @@ decode_int64() {
 
 mapfile -t replies < <(cat stats1.transcript stats2.transcript | grep '^REPLY ' |
   sed -E 's/.* hex=([0-9a-f]*).*/\1/')
-[ "${#replies[@]}" -eq 4 ] ||
-  fail "expected 3 + 1 replies, got ${#replies[@]}: $(cat stats1.transcript stats2.transcript)"
+[ "${#replies[@]}" -eq 6 ] ||
+  fail "expected 5 + 1 replies, got ${#replies[@]}: $(cat stats1.transcript stats2.transcript)"
 # Success envelope, a map of two: "rx_bytes" then "tx_bytes", both 64-bit.
 shape='^000d020708(72785f6279746573)04([0-9a-f]{16})0708(74785f6279746573)04([0-9a-f]{16})$'
 rx=()
 tx=()
-for i in 0 1 2 3; do
+for i in 0 1 2 3 4 5; do
   [[ ${replies[$i]} =~ $shape ]] || fail "reply $((i + 1)) is not the stats map: ${replies[$i]}"
   rx[$i]=$(decode_int64 "${BASH_REMATCH[2]}")
   tx[$i]=$(decode_int64 "${BASH_REMATCH[4]}")
 done
 labels=("before the pair exists" "after $ping_count echoes of $ping_size bytes"
-  "after $broadcast_count one-way broadcasts" "after the pair was deleted, new device host")
-for i in 0 1 2 3; do
+  "after $broadcast_count one-way broadcasts" "the adapter set down" "the pair deleted"
+  "after the pair was deleted, new device host")
+for i in 0 1 2 3 4 5; do
   echo "getStats -> rx_bytes=${rx[$i]}, tx_bytes=${tx[$i]}  (${labels[$i]})"
 done
 echo "kernel: before/after reply 2: $before2 / $after2; reply 3: $before3 / $after3"
@@ -249,7 +265,9 @@ check '[ "${rx[2]}" -ge "${rx[1]}" ] && [ "$((rx[2] - rx[1]))" -lt "$((one_way /
   "received does not see the one-way traffic"
 check '[ "$k_rx3a" -le "${rx[2]}" ] && [ "${rx[2]}" -le "$k_rx3b" ]' "received octets are the kernel's"
 check '[ "$k_tx3a" -le "${tx[2]}" ] && [ "${tx[2]}" -le "$k_tx3b" ]' "sent octets are the kernel's"
-check '[ "${rx[3]}" -eq -1 ] && [ "${tx[3]}" -eq -1 ]' "adapter deleted: -1 and -1"
+check '[ "${rx[3]}" -eq -1 ] && [ "${tx[3]}" -eq -1 ]' "adapter down: -1 and -1"
+check '[ "${rx[4]}" -eq -1 ] && [ "${tx[4]}" -eq -1 ]' "adapter deleted: -1 and -1"
+check '[ "${rx[5]}" -eq -1 ] && [ "${tx[5]}" -eq -1 ]' "adapter deleted, new device host: -1 and -1"
 for run in 1 2; do
   check 'grep -q "^RESULT PASS" stats$run.transcript && ! grep -q "^FAIL" stats$run.transcript' \
     "the stand-in's transcript of run $run passes"

@@ -166,6 +166,17 @@ TEST_F(TunnelChannelTest, StartStatusStopRoad) {
   EXPECT_EQ(Send(get_status), kSuccessFalse);
   EXPECT_EQ(Send(get_stats), kStats);
 
+  // A configuration the tunnel rejects is no connect: the UI hears so, no
+  // service is left to start at the next boot, and a line says why.
+  EXPECT_EQ(Send(StartTunnelCall("this is not a tunnel configuration")),
+            ErrorReply("TUNNEL_ERROR", "Could not start the VPN service"));
+  EXPECT_EQ(Send(get_status), kSuccessFalse);
+  EXPECT_FALSE(QueryTunnelService().exists);
+  LetDebugOutputSettle(capture_);
+  EXPECT_EQ(LinesContaining(capture_, "while starting"),
+            std::vector<std::string>{"[Tarnwick] InstallAndStartTunnel: service stopped while "
+                                     "starting: exit code 1066, service-specific 2"});
+
   ASSERT_EQ(Send(StartTunnelCall(kConfig)), kSuccessTrue);
 
   const std::wstring& config_path = config_.path();

@@ -162,6 +162,10 @@ snapshot() {
 # anything else that differs from before the install is ours and fails.
 installer_keys='^\[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer(\\(Features|Products|UpgradeCodes))?|Microsoft\\Windows\\CurrentVersion\\Installer\\(UpgradeCodes|UserData(\\S-1-5-18(\\(Components|Products))?)?))\]$'
 installer_dirs='^d windows/Installer$'
+# Wine's installer also deletes the keys above a removed value that the
+# removal left empty, up to the empty Eventlog\Application a fresh prefix
+# has; on Windows that key holds every application's event source.
+wine_emptied_keys='^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Eventlog\\Application\]$'
 
 case_name=setup
 w wineboot -i || fail "wineboot -i failed in $WINEPREFIX"
@@ -196,7 +200,12 @@ shortcut=$(find "$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" \
   "$drive_c/users" -path '*Start Menu/Programs/Tarnwick.lnk' 2>/dev/null | head -n 1)
 [ -n "$shortcut" ] || fail "no Start-menu shortcut Tarnwick.lnk"
 grep -qaF 'C:\Program Files\Tarnwick\tarnwick.exe' "$shortcut" || fail "the shortcut does not point to C:\\Program Files\\Tarnwick\\tarnwick.exe"
-ok "exit 0, $(find "$program_dir" -type f | wc -l) files as in the app folder, entry $product_code $version, icon, shortcut"
+# The privileged copies' lines reach Event Viewer through the source
+# "Tarnwick", whose messages are the installed executable's.
+event_file=$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Tarnwick' /v EventMessageFile </dev/null 2>>"$wine_log" \
+  | tr -d '\r' | sed -n 's/.*EventMessageFile *REG_SZ *//p')
+[ "$event_file" = 'C:\Program Files\Tarnwick\tarnwick.exe' ] || fail "event source message file is '${event_file:-missing}'"
+ok "exit 0, $(find "$program_dir" -type f | wc -l) files as in the app folder, entry $product_code $version, icon, shortcut, event source"
 
 # ---- the installed exe installs and runs the tunnel service ----
 case_name=service
@@ -242,7 +251,7 @@ grep -q '\[tunnel-standin\] stopped' "$work/logs/dbwin.log" || fail "the tunnel 
 kill "$monitor_pid" 2>/dev/null; wait "$monitor_pid" 2>/dev/null; monitor_pid=""
 snapshot after
 reg_left=$(comm -13 "$work/snap-before.reg" "$work/snap-after.reg" | grep -vE "$installer_keys")
-reg_gone=$(comm -23 "$work/snap-before.reg" "$work/snap-after.reg")
+reg_gone=$(comm -23 "$work/snap-before.reg" "$work/snap-after.reg" | grep -vE "$wine_emptied_keys")
 files_left=$(comm -13 "$work/snap-before.files" "$work/snap-after.files" | grep -vE "$installer_dirs")
 files_gone=$(comm -23 "$work/snap-before.files" "$work/snap-after.files")
 [ -z "$reg_left$reg_gone" ] || fail "registry differs from before the install: $(printf '%s\n' "$reg_left" | sed 's/^/+ /' | head -n 20) $(printf '%s\n' "$reg_gone" | sed 's/^/- /' | head -n 20)"

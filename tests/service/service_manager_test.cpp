@@ -44,12 +44,22 @@ struct FakeScm {
   DWORD create_error = 0;  // nonzero: CreateServiceW fails with it
   DWORD open_error = 0;    // nonzero: OpenServiceW fails with it
   bool sid_sets = true;
+  bool failure_actions_set = true;
   DWORD start_error = 0;
   DWORD control_error = 0;
-  std::vector<DWORD> states{SERVICE_STOPPED};  // query answers; the last repeats
+  // Query answers before and after a start that succeeded; the last repeats.
+  std::vector<DWORD> states{SERVICE_STOPPED};
+  std::vector<DWORD> started_states{SERVICE_RUNNING};
+  DWORD wait_hint = 0;
+  DWORD exit_code = 0, specific_exit_code = 0;  // as a stopped service reports them
   bool query_fails = false;
   DWORD delete_error = 0;
   DWORD lock_wait = WAIT_OBJECT_0;  // what waiting for the operation lock gives
+  DWORD lock_error = 0;             // nonzero: CreateMutexW fails with it
+  // Private namespaces: none (the fallback), or one created or opened.
+  bool namespaces = false;
+  bool namespace_exists = false;
+  bool boundary_takes_sid = true;
 
   CallList calls;
   Logs logs;
@@ -64,9 +74,15 @@ struct FakeScm {
   bool create_nulls = false;         // group, tag, account, password all null
   DWORD sid_level = 0;
   DWORD sid_type = 0;
+  std::vector<std::pair<int, DWORD>> failure_actions;  // type, delay
+  DWORD failure_reset = 0;
+  int namespace_closes = 0, boundary_deletes = 0;
+  std::vector<std::wstring> events;  // "<type> <id> <text>" per event of the source
+  bool started = false;
+  bool deleted = false;
   DWORD start_argc = 99;
   DWORD control_code = 0;
-  int queries = 0;
+  int queries = 0, started_queries = 0;
   std::vector<DWORD> sleeps;
   std::wstring lock_name;
   std::wstring lock_sddl;
@@ -110,6 +126,10 @@ class ServiceManagerTest : public ::testing::Test {
               nullptr)) {
         scm_.lock_sddl = sddl;
         ::LocalFree(sddl);
+      }
+      if (scm_.lock_error != 0) {
+        scm_.last_error = scm_.lock_error;
+        return static_cast<HANDLE>(nullptr);
       }
       return ::CreateMutexW(nullptr, FALSE, nullptr);
     };
@@ -193,6 +213,16 @@ class ServiceManagerTest : public ::testing::Test {
     c.ChangeServiceConfig2W = [this](SC_HANDLE service, DWORD level, LPVOID info) {
       scm_.calls.push_back("ChangeServiceConfig2W");
       EXPECT_EQ(service, scm_.service);
+      if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+        const auto* actions = static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
+        scm_.failure_reset = actions->dwResetPeriod;
+        for (DWORD i = 0; i < actions->cActions; ++i) {
+          scm_.failure_actions.emplace_back(actions->lpsaActions[i].Type,
+                                            actions->lpsaActions[i].Delay);
+        }
+        if (!scm_.failure_actions_set) scm_.last_error = ERROR_ACCESS_DENIED;
+        return scm_.failure_actions_set ? TRUE : FALSE;
+      }
       scm_.sid_level = level;
       scm_.sid_type = static_cast<SERVICE_SID_INFO*>(info)->dwServiceSidType;
       if (!scm_.sid_sets) scm_.last_error = ERROR_INVALID_PARAMETER;
@@ -204,6 +234,7 @@ class ServiceManagerTest : public ::testing::Test {
       EXPECT_EQ(argv, nullptr);
       scm_.start_argc = argc;
       scm_.last_error = scm_.start_error;
+      scm_.started = scm_.start_error == 0 || scm_.start_error == ERROR_SERVICE_ALREADY_RUNNING;
       return scm_.start_error == 0 ? TRUE : FALSE;
     };
     c.ControlService = [this](SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
@@ -221,13 +252,18 @@ class ServiceManagerTest : public ::testing::Test {
       EXPECT_EQ(level, SC_STATUS_PROCESS_INFO);
       EXPECT_EQ(size, 36u);
       EXPECT_NE(needed, nullptr);
-      const size_t index = std::min<size_t>(scm_.queries++, scm_.states.size() - 1);
+      const std::vector<DWORD>& states = scm_.started ? scm_.started_states : scm_.states;
+      int& count = scm_.started ? scm_.started_queries : scm_.queries;
+      const size_t index = std::min<size_t>(count++, states.size() - 1);
       if (scm_.query_fails) {
         scm_.last_error = ERROR_INVALID_HANDLE;
         return FALSE;
       }
       SERVICE_STATUS_PROCESS status{};
-      status.dwCurrentState = scm_.states[index];
+      status.dwCurrentState = states[index];
+      status.dwWaitHint = scm_.wait_hint;
+      status.dwWin32ExitCode = scm_.exit_code;
+      status.dwServiceSpecificExitCode = scm_.specific_exit_code;
       std::memcpy(buffer, &status, sizeof(status));
       return TRUE;
     };
@@ -235,8 +271,46 @@ class ServiceManagerTest : public ::testing::Test {
       scm_.calls.push_back("DeleteService");
       EXPECT_EQ(service, scm_.service);
       scm_.last_error = scm_.delete_error;
+      scm_.deleted = scm_.delete_error == 0 || scm_.delete_error == ERROR_SERVICE_MARKED_FOR_DELETE;
       return scm_.delete_error == 0 ? TRUE : FALSE;
     };
+    c.RegisterEventSourceW = [](LPCWSTR server, LPCWSTR source) {
+      EXPECT_EQ(server, nullptr);
+      EXPECT_STREQ(source, L"Tarnwick");
+      return ::RegisterEventSourceW(nullptr, L"TarnwickTest");  // closed for real
+    };
+    c.ReportEventW = [this](HANDLE, WORD type, WORD, DWORD id, PSID, WORD count, DWORD,
+                            LPCWSTR* text, LPVOID) {
+      EXPECT_EQ(count, 1);
+      scm_.events.push_back(std::to_wstring(type) + L" " + std::to_wstring(id) + L" " + text[0]);
+      return TRUE;
+    };
+    // Private namespaces through handles that are only tokens here.
+    c.CreateBoundaryDescriptorW = [this](LPCWSTR name, ULONG) {
+      EXPECT_STREQ(name, L"Tarnwick");
+      return scm_.namespaces ? reinterpret_cast<HANDLE>(0xB0) : nullptr;
+    };
+    c.AddSIDToBoundaryDescriptor = [this](HANDLE* boundary, PSID sid) {
+      EXPECT_EQ(*boundary, reinterpret_cast<HANDLE>(0xB0));
+      wchar_t* text = nullptr;
+      EXPECT_TRUE(::ConvertSidToStringSidW(sid, &text));
+      EXPECT_STREQ(text, L"S-1-5-32-544") << "bounded by the Administrators group";
+      ::LocalFree(text);
+      return scm_.boundary_takes_sid ? TRUE : FALSE;
+    };
+    c.CreatePrivateNamespaceW = [this](LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR name) -> HANDLE {
+      EXPECT_STREQ(name, L"Tarnwick");
+      if (!scm_.namespace_exists) return reinterpret_cast<HANDLE>(0xC0);
+      scm_.last_error = ERROR_ALREADY_EXISTS;
+      return nullptr;
+    };
+    c.OpenPrivateNamespaceW = [](LPVOID, LPCWSTR) { return reinterpret_cast<HANDLE>(0xC0); };
+    c.ClosePrivateNamespace = [this](HANDLE handle, ULONG) -> BOOLEAN {
+      EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0xC0));
+      ++scm_.namespace_closes;
+      return TRUE;
+    };
+    c.DeleteBoundaryDescriptor = [this](HANDLE) { ++scm_.boundary_deletes; };
     c.GetLastError = [this] { return scm_.last_error; };
     c.Sleep = [this](DWORD ms) {
       scm_.calls.push_back("Sleep");
@@ -284,8 +358,9 @@ std::wstring Failed(const wchar_t* operation_and_call, DWORD code) {
 
 TEST_F(ServiceManagerTest, InstallCreatesTheServiceWithItsIdentityAndStartsIt) {
   EXPECT_TRUE(InstallAndStartTunnel(config_, Calls()));
-  EXPECT_EQ(scm_.calls, (CallList{"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW",
-                                  "CreateServiceW", "ChangeServiceConfig2W", "StartServiceW"}));
+  EXPECT_EQ(CallsWithoutPolling(),
+            (CallList{"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW", "CreateServiceW",
+                      "ChangeServiceConfig2W", "ChangeServiceConfig2W", "StartServiceW"}));
   EXPECT_EQ(scm_.lock_name, L"Global\\TarnwickServiceOperation");
   EXPECT_EQ(scm_.lock_sddl, L"D:P(A;;GA;;;SY)(A;;GA;;;BA)") << "only SYSTEM and administrators";
   EXPECT_EQ(scm_.lock_releases, 1);
@@ -298,7 +373,13 @@ TEST_F(ServiceManagerTest, InstallCreatesTheServiceWithItsIdentityAndStartsIt) {
             L"\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" /service \"" + config_ + L"\"");
   EXPECT_EQ(scm_.sid_level, 5u);
   EXPECT_EQ(scm_.sid_type, 1u);
+  // A crash restarts it after 3 s, twice; a day without one resets the count.
+  EXPECT_EQ(scm_.failure_actions,
+            (std::vector<std::pair<int, DWORD>>{
+                {SC_ACTION_RESTART, 3000}, {SC_ACTION_RESTART, 3000}, {SC_ACTION_NONE, 0}}));
+  EXPECT_EQ(scm_.failure_reset, 86400u);
   EXPECT_EQ(scm_.start_argc, 0u);
+  EXPECT_FALSE(scm_.deleted);
 }
 
 TEST_F(ServiceManagerTest, InstallTakesOnlyTheProgramDataConfigurationFile) {
@@ -357,10 +438,16 @@ TEST_F(ServiceManagerTest, InstallRefusesAnExecutablePathItCannotTrust) {
 
 TEST_F(ServiceManagerTest, InstallFailureRows) {
   const CallList full = {"GetModuleFileNameW", "CreateMutexW",          "OpenSCManagerW",
-                         "CreateServiceW",     "ChangeServiceConfig2W", "StartServiceW"};
-  const CallList rewritten = {"GetModuleFileNameW",    "CreateMutexW",   "OpenSCManagerW",
-                              "CreateServiceW",        "OpenServiceW",   "ChangeServiceConfigW",
-                              "ChangeServiceConfig2W", "ControlService", "StartServiceW"};
+                         "CreateServiceW",     "ChangeServiceConfig2W", "ChangeServiceConfig2W",
+                         "StartServiceW"};
+  const CallList rewritten = {"GetModuleFileNameW",    "CreateMutexW",
+                              "OpenSCManagerW",        "CreateServiceW",
+                              "OpenServiceW",          "ChangeServiceConfigW",
+                              "ChangeServiceConfig2W", "ChangeServiceConfig2W",
+                              "ControlService",        "StartServiceW"};
+  // A start that fails leaves no service: stopped and deleted.
+  CallList removed = full;
+  removed.insert(removed.end(), {"ControlService", "DeleteService"});
   const struct {
     const char* name;
     std::function<void(FakeScm&)> setup;
@@ -403,7 +490,7 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
        },
        false,
        {"GetModuleFileNameW", "CreateMutexW", "OpenSCManagerW", "CreateServiceW", "OpenServiceW",
-        "ChangeServiceConfigW", "ChangeServiceConfig2W", "ControlService"},
+        "ChangeServiceConfigW", "ChangeServiceConfig2W", "ChangeServiceConfig2W", "ControlService"},
        Lines({L"InstallAndStartTunnel: service did not stop"})},
       {"marked for deletion: no open tried",
        [](FakeScm& s) { s.create_error = ERROR_SERVICE_MARKED_FOR_DELETE; },
@@ -422,12 +509,16 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
       {"SID type not set, start succeeds", [](FakeScm& s) { s.sid_sets = false; }, true, full,
        Lines({Failed(L"InstallAndStartTunnel: ChangeServiceConfig2W(SID)",
                      ERROR_INVALID_PARAMETER)})},
+      {"restart after a crash not set, start succeeds",
+       [](FakeScm& s) { s.failure_actions_set = false; }, true, full,
+       Lines({Failed(L"InstallAndStartTunnel: ChangeServiceConfig2W(failure actions)",
+                     ERROR_ACCESS_DENIED)})},
       {"SID type not set and start fails",
        [](FakeScm& s) {
          s.sid_sets = false;
          s.start_error = ERROR_SERVICE_DISABLED;
        },
-       false, full,
+       false, removed,
        Lines({Failed(L"InstallAndStartTunnel: ChangeServiceConfig2W(SID)", ERROR_INVALID_PARAMETER),
               Failed(L"InstallAndStartTunnel: StartServiceW", ERROR_SERVICE_DISABLED)})},
       {"already running",
@@ -436,7 +527,7 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
        full,
        {}},
       {"start fails", [](FakeScm& s) { s.start_error = ERROR_SERVICE_DEPENDENCY_FAIL; }, false,
-       full,
+       removed,
        Lines({Failed(L"InstallAndStartTunnel: StartServiceW", ERROR_SERVICE_DEPENDENCY_FAIL)})},
   };
   for (const auto& c : cases) {
@@ -603,6 +694,132 @@ TEST_F(ServiceManagerTest, StatusIsNotRunningWhenTheServiceCannotBeAsked) {
     EXPECT_EQ(scm_.calls, c.calls);
     EXPECT_TRUE(scm_.logs.empty());
   }
+}
+
+// Connected means running: the start is confirmed, and a service that does
+// not end up running is stopped and deleted, so nothing starts at the next
+// boot.
+TEST_F(ServiceManagerTest, InstallConfirmsTheStartAndLeavesNoServiceThatDoesNotRun) {
+  const std::wstring still_starting =
+      L"InstallAndStartTunnel: service still starting after 6000 ms";
+  const std::wstring not_stopped =
+      L"InstallAndStartTunnel: service did not stop after the failed start; it is deleted once it "
+      L"stops";
+  const struct {
+    const char* name;
+    std::vector<DWORD> started_states;
+    DWORD wait_hint;
+    bool result;
+    Logs logs;
+    std::vector<DWORD> sleeps;  // the confirmation's pauses, then the cleanup's
+  } rows[] = {
+      {"runs at once", {SERVICE_RUNNING}, 0, true, {}, {}},
+      {"runs within its wait hint, polled every tenth of it",
+       {SERVICE_START_PENDING, SERVICE_START_PENDING, SERVICE_RUNNING},
+       1000,
+       true,
+       {},
+       {100, 100}},
+      {"no wait hint: polled at the shortest pause",
+       {SERVICE_START_PENDING, SERVICE_RUNNING},
+       0,
+       true,
+       {},
+       {20}},
+      {"stops with the tunnel library's error",
+       {SERVICE_START_PENDING, SERVICE_STOPPED},
+       60000,
+       false,
+       Lines({L"InstallAndStartTunnel: service stopped while starting: exit code 1066, "
+              L"service-specific 2"}),
+       {250}},
+      {"still starting when the wait ends, and it will not stop",
+       {SERVICE_START_PENDING},
+       2500,
+       false,
+       Lines({still_starting, not_stopped}),
+       [] {
+         std::vector<DWORD> sleeps(24, 250);    // 6000 ms of confirmation
+         sleeps.insert(sleeps.end(), 15, 200);  // 3000 ms of cleanup
+         return sleeps;
+       }()},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    scm_ = FakeScm{};
+    scm_.started_states = row.started_states;
+    scm_.wait_hint = row.wait_hint;
+    scm_.exit_code = ERROR_SERVICE_SPECIFIC_ERROR;
+    scm_.specific_exit_code = 2;
+    EXPECT_EQ(InstallAndStartTunnel(config_, Calls()), row.result);
+    EXPECT_EQ(scm_.logs, row.logs);
+    EXPECT_EQ(scm_.sleeps, row.sleeps);
+    EXPECT_EQ(scm_.deleted, !row.result) << "a failed connect leaves no service";
+  }
+}
+
+// The lock is made where no other account can make or hold it first: a
+// private namespace bounded by the Administrators group, where the system
+// offers one; the global name where it does not. A lock object of another
+// account's that cannot be opened does not stop the user's change.
+TEST_F(ServiceManagerTest, OperationLockLivesWhereOnlyAdministratorsCanMakeIt) {
+  const struct {
+    const char* name;
+    std::function<void(FakeScm&)> setup;
+    std::wstring lock_name;
+    int namespace_closes;
+    Logs logs;
+  } rows[] = {
+      {"no private namespaces", [](FakeScm&) {}, L"Global\\TarnwickServiceOperation", 0, {}},
+      {"namespace made here",
+       [](FakeScm& s) { s.namespaces = true; },
+       L"Tarnwick\\ServiceOperation",
+       1,
+       {}},
+      {"namespace made by another copy",
+       [](FakeScm& s) {
+         s.namespaces = true;
+         s.namespace_exists = true;
+       },
+       L"Tarnwick\\ServiceOperation",
+       1,
+       {}},
+      {"boundary refused: the global name",
+       [](FakeScm& s) {
+         s.namespaces = true;
+         s.boundary_takes_sid = false;
+       },
+       L"Global\\TarnwickServiceOperation",
+       0,
+       {}},
+      {"another account's object at the name",
+       [](FakeScm& s) { s.lock_error = ERROR_ACCESS_DENIED; }, L"Global\\TarnwickServiceOperation",
+       0,
+       Lines({L"StopAndRemoveTunnel: going on without the operation lock "
+              L"Global\\TarnwickServiceOperation: " +
+              Failed(L"CreateMutexW", ERROR_ACCESS_DENIED)})},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    scm_ = FakeScm{};
+    row.setup(scm_);
+    EXPECT_TRUE(StopAndRemoveTunnel(Calls()));
+    EXPECT_EQ(scm_.lock_name, row.lock_name);
+    EXPECT_EQ(scm_.lock_sddl, L"D:P(A;;GA;;;SY)(A;;GA;;;BA)") << "only SYSTEM and administrators";
+    EXPECT_EQ(scm_.logs, row.logs);
+    EXPECT_EQ(scm_.namespace_closes, row.namespace_closes);
+    EXPECT_EQ(scm_.boundary_deletes, scm_.namespaces ? 1 : 0);
+  }
+}
+
+// An administrator finds the privileged copies' lines in Event Viewer: the
+// same text, as an error of the source "Tarnwick", message 1.
+TEST_F(ServiceManagerTest, LinesAlsoGoToTheApplicationEventLog) {
+  scm_.manager_opens = false;
+  EXPECT_FALSE(InstallAndStartTunnel(config_, Calls()));
+  const std::wstring line = Failed(L"InstallAndStartTunnel: OpenSCManagerW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(scm_.logs, Lines({line}));
+  EXPECT_EQ(scm_.events, std::vector<std::wstring>{L"1 1 " + line});
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ struct FakeAdapter {
   NETIO_STATUS entry = NO_ERROR;
   ULONG64 in_octets = 0;
   ULONG64 out_octets = 0;
+  IF_OPER_STATUS status = IfOperStatusUp;
 
   std::vector<std::wstring> aliases_asked;
   std::vector<uint64_t> luids_asked;
@@ -36,6 +37,7 @@ struct FakeAdapter {
       if (row->InterfaceLuid.Value != kLuid) return static_cast<NETIO_STATUS>(ERROR_FILE_NOT_FOUND);
       row->InOctets = in_octets;
       row->OutOctets = out_octets;
+      row->OperStatus = status;
       return static_cast<NETIO_STATUS>(NO_ERROR);
     };
     return calls;
@@ -50,7 +52,18 @@ TEST(ReadTunnelStats, CountersOfTheAdapterNamedAfterTheTunnel) {
     ULONG64 in, out;
     TunnelStats expected;
     size_t entry_queries;
+    IF_OPER_STATUS status = IfOperStatusUp;
   } rows[] = {
+      // The tunnel is down: no counts, whatever the system still remembers.
+      {"the adapter is down", NO_ERROR, NO_ERROR, 516, 516, {-1, -1}, 1, IfOperStatusDown},
+      {"the adapter is gone but its alias lingers",
+       NO_ERROR,
+       NO_ERROR,
+       0,
+       0,
+       {-1, -1},
+       1,
+       IfOperStatusUnknown},
       {"no adapter has the alias", ERROR_NOT_FOUND, NO_ERROR, 5, 6, {-1, -1}, 0},
       {"the lookup is refused", ERROR_INVALID_PARAMETER, NO_ERROR, 5, 6, {-1, -1}, 0},
       {"the adapter went away before its row was read",
@@ -92,6 +105,7 @@ TEST(ReadTunnelStats, CountersOfTheAdapterNamedAfterTheTunnel) {
     adapter.entry = row.entry;
     adapter.in_octets = row.in;
     adapter.out_octets = row.out;
+    adapter.status = row.status;
 
     const TunnelStats stats = ReadTunnelStats(adapter.Calls());
     EXPECT_EQ(stats.rx_bytes, row.expected.rx_bytes);

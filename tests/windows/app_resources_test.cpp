@@ -145,4 +145,21 @@ TEST_F(AppResources, VersionResourceCarriesTheProjectVersion) {
   EXPECT_STREQ(text, L"tarnwick.exe");
 }
 
+// Event Viewer prints a privileged copy's event through the executable's
+// message table: entry 1 is the line itself.
+TEST_F(AppResources, MessageTablePrintsTheLineOfAnEvent) {
+  const wchar_t* line = L"InstallAndStartTunnel: OpenSCManagerW failed: 5 (Access is denied.)";
+  const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(line)};
+  wchar_t text[256] = {};
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module_, 1,
+                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 256,
+                     reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
+  ASSERT_NE(length, 0u) << "no message 1, error " << GetLastError();
+  std::wstring printed(text, length);
+  while (!printed.empty() && (printed.back() == L'\n' || printed.back() == L'\r'))
+    printed.pop_back();
+  EXPECT_EQ(printed, line);
+}
+
 }  // namespace

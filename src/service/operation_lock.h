@@ -1,0 +1,53 @@
+// The machine-wide lock that makes elevated copies change the service one
+// at a time. It lives in a private namespace bounded by the Administrators
+// group, where no other account can create or hold it first; where the
+// system offers no private namespace it is a mutex in Global\. Only SYSTEM
+// and administrators may open it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/unique_handle.h"
+#include "service/service_calls.h"
+
+namespace tarnwick {
+
+inline constexpr wchar_t kOperationNamespace[] = L"Tarnwick";
+inline constexpr wchar_t kOperationMutexName[] = L"Tarnwick\\ServiceOperation";
+inline constexpr wchar_t kOperationMutexFallbackName[] = L"Global\\TarnwickServiceOperation";
+inline constexpr wchar_t kOperationLockSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+// How long a copy waits for the one before it.
+constexpr DWORD kServiceOperationWaitMs = 3000;
+
+// Held while it lives, when it could be had.
+class ServiceOperationLock {
+ public:
+  explicit ServiceOperationLock(const ServiceCalls& calls);
+  ~ServiceOperationLock();
+  ServiceOperationLock(const ServiceOperationLock&) = delete;
+  ServiceOperationLock& operator=(const ServiceOperationLock&) = delete;
+
+  // Whether the operation may go on: the lock is held, or a lock object of
+  // someone else's stands at its name and cannot be opened (the user's
+  // change is not refused for it).
+  [[nodiscard]] bool proceed() const { return held_ || bypassed_; }
+  // Why it is not held; empty when it is.
+  [[nodiscard]] const std::wstring& why() const { return why_; }
+
+ private:
+  // The mutex's name: in the private namespace when the system offers one.
+  std::wstring OpenNamespace(const SECURITY_ATTRIBUTES& attributes);
+
+  const ServiceCalls& calls_;
+  HANDLE boundary_ = nullptr;
+  HANDLE namespace_ = nullptr;
+  UniqueKernelHandle mutex_;
+  bool held_ = false;
+  bool bypassed_ = false;
+  std::wstring why_;
+};
+
+}  // namespace tarnwick
