@@ -110,11 +110,14 @@ std::wstring TunnelServiceCommandLine(const std::wstring& exe_path,
 }
 
 bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& calls) {
-  const auto log = [&calls](const std::wstring& message) {
-    ReportLine(L"InstallAndStartTunnel: " + message, calls);
+  // Errors end the install; warnings are failures it goes on after.
+  const auto log = [&calls](const std::wstring& message, WORD type = EVENTLOG_ERROR_TYPE) {
+    ReportLine(L"InstallAndStartTunnel: " + message, calls, type);
   };
   // Read at once: closing a handle may overwrite the thread's last error.
-  const auto log_failed = [&](const wchar_t* call) { log(CallFailed(call, calls.GetLastError())); };
+  const auto log_failed = [&](const wchar_t* call, WORD type = EVENTLOG_ERROR_TYPE) {
+    log(CallFailed(call, calls.GetLastError()), type);
+  };
 
   DWORD exe_error = ERROR_SUCCESS;
   const std::wstring exe_path =
@@ -151,7 +154,7 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
     log(lock.why());
     return false;
   }
-  if (!lock.why().empty()) log(lock.why());
+  if (!lock.why().empty()) log(lock.why(), EVENTLOG_WARNING_TYPE);
 
   const UniqueServiceHandle manager(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
@@ -194,10 +197,11 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
   SERVICE_SID_INFO sid_info{};
   sid_info.dwServiceSidType = SERVICE_SID_TYPE_UNRESTRICTED;
   if (!calls.ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO, &sid_info)) {
-    log_failed(L"ChangeServiceConfig2W(SID)");
+    log_failed(L"ChangeServiceConfig2W(SID)", EVENTLOG_WARNING_TYPE);
   }
-  if (!SetRestartOnCrash(calls, service.get()))
-    log_failed(L"ChangeServiceConfig2W(failure actions)");
+  if (!SetRestartOnCrash(calls, service.get())) {
+    log_failed(L"ChangeServiceConfig2W(failure actions)", EVENTLOG_WARNING_TYPE);
+  }
 
   // A running tunnel keeps the configuration it started with; it is
   // restarted so the one just written takes effect.
@@ -221,8 +225,8 @@ bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& 
 }
 
 bool StopAndRemoveTunnel(const ServiceCalls& calls) {
-  const auto log = [&calls](const std::wstring& message) {
-    ReportLine(L"StopAndRemoveTunnel: " + message, calls);
+  const auto log = [&calls](const std::wstring& message, WORD type = EVENTLOG_ERROR_TYPE) {
+    ReportLine(L"StopAndRemoveTunnel: " + message, calls, type);
   };
 
   const ServiceOperationLock lock(calls);
@@ -230,7 +234,7 @@ bool StopAndRemoveTunnel(const ServiceCalls& calls) {
     log(lock.why());
     return false;
   }
-  if (!lock.why().empty()) log(lock.why());
+  if (!lock.why().empty()) log(lock.why(), EVENTLOG_WARNING_TYPE);
 
   UniqueServiceHandle manager(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
