@@ -31,7 +31,8 @@ inline constexpr wchar_t kServiceOperationMutexSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;
 constexpr DWORD kServiceOperationWaitMs = 30000;
 
 // The Windows calls of the service subsystem (the operations, the trust
-// checks they make and the service host), defaulting to the real ones.
+// checks they make, the service host and the data folder's removal),
+// defaulting to the real ones.
 // Handles are closed by their owners, not through this table.
 struct ServiceCalls : TrustCalls {
   Call<decltype(::GetModuleFileNameW)> GetModuleFileNameW = ::GetModuleFileNameW;
@@ -56,6 +57,15 @@ struct ServiceCalls : TrustCalls {
   Call<decltype(::SetDefaultDllDirectories)> SetDefaultDllDirectories = ::SetDefaultDllDirectories;
   Call<decltype(::LoadLibraryExW)> LoadLibraryExW = ::LoadLibraryExW;
   Call<decltype(::GetProcAddress)> GetProcAddress = ::GetProcAddress;
+  // The uninstall's removal of the data folder.
+  Call<decltype(::OpenProcessToken)> OpenProcessToken = ::OpenProcessToken;
+  Call<decltype(::GetTokenInformation)> GetTokenInformation = ::GetTokenInformation;
+  Call<decltype(::GetFileInformationByHandleEx)> GetFileInformationByHandleEx =
+      ::GetFileInformationByHandleEx;
+  Call<decltype(::OpenFileById)> OpenFileById = ::OpenFileById;
+  Call<decltype(::SetFileInformationByHandle)> SetFileInformationByHandle =
+      ::SetFileInformationByHandle;
+  Call<decltype(::MoveFileExW)> MoveFileExW = ::MoveFileExW;
 };
 
 // The service's command line: "<exe>" /service "<config path>"; empty when
