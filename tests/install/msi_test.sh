@@ -48,6 +48,7 @@ drive_c=$WINEPREFIX/drive_c
 program_dir="$drive_c/Program Files/Tarnwick"
 data_dir="$drive_c/ProgramData/Tarnwick"
 service='WireGuardTunnel$Tarnwick'
+config='C:\ProgramData\Tarnwick\tarnwick.conf'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 session_manager='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
 wine_log=$work/logs/wine.log
@@ -93,37 +94,33 @@ start_monitor() {
   monitor_pid=$!
 }
 
-# logged <text>: a debugger-output line holding text arrives within 5 s.
+# logged <text> [<earlier text>]: a debugger-output line holding text (after
+# one holding the earlier text) arrives within 5 s.
 logged() {
   for _ in $(seq 10); do
-    grep -qF "$1" "$work/logs/dbwin.log" && return 0
+    text=$1 earlier=${2:-} awk 'BEGIN { text = ENVIRON["text"]; earlier = ENVIRON["earlier"]; after = earlier == "" }
+      after && index($0, text) { found = 1 }
+      earlier != "" && index($0, earlier) { after = 1 }
+      END { exit !found }' "$work/logs/dbwin.log" && return 0
     sleep 0.5
   done
   return 1
 }
 
-# The tunnel service's state word (RUNNING, STOPPED, ...) and stored command
-# line.
-service_state() {
-  wine sc query "$service" </dev/null 2>>"$wine_log" | tr -d '\r' | sed -n 's/.*STATE *: *[0-9]* *//p'
-}
-service_image() {
-  wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" /v ImagePath </dev/null 2>>"$wine_log" \
-    | tr -d '\r' | sed -n 's/.*ImagePath *REG_[A-Z_]* *//p'
-}
 # expect_running: the service reaches RUNNING within 10 s, from the installed
 # tarnwick.exe with the ProgramData configuration.
 expect_running() {
   local state="" image
   for _ in $(seq 20); do
-    state=$(service_state)
+    state=$(wine sc query "$service" </dev/null 2>>"$wine_log" | tr -d '\r' | sed -n 's/.*STATE *: *[0-9]* *//p')
     [ "$state" = RUNNING ] && break
     sleep 0.5
   done
   [ "$state" = RUNNING ] || fail "service state is '${state:-unknown}', expected RUNNING"
-  image=$(service_image)
-  grep -qiF '"C:\Program Files\Tarnwick\tarnwick.exe" /service "C:\ProgramData\Tarnwick\tarnwick.conf"' <<<"$image" \
-    || fail "service ImagePath is '${image:-missing}', expected the installed tarnwick.exe /service with the ProgramData configuration"
+  image=$(wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" /v ImagePath </dev/null 2>>"$wine_log" \
+    | tr -d '\r' | sed -n 's/.*ImagePath *REG_[A-Z_]* *//p')
+  grep -qiF "\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" /service \"$config\"" <<<"$image" \
+    || fail "service ImagePath is '${image:-missing}', expected the installed tarnwick.exe /service \"$config\""
 }
 
 # A configuration the tunnel stand-in accepts, as the app stages it.
@@ -136,7 +133,7 @@ write_config() {
 
 # connect: what the app's startTunnel runs, with the installed executable.
 connect() {
-  wine 'C:\Program Files\Tarnwick\tarnwick.exe' /svc-install 'C:\ProgramData\Tarnwick\tarnwick.conf' </dev/null >>"$wine_log" 2>&1
+  wine 'C:\Program Files\Tarnwick\tarnwick.exe' /svc-install "$config" </dev/null >>"$wine_log" 2>&1
   code=$?
   [ "$code" = 0 ] || fail "tarnwick.exe /svc-install exited with $code, expected 0"
   expect_running
@@ -322,8 +319,7 @@ msi older-reinstall /i "$(winpath "$older_msi")" /qn
 # Connected through the older version, then upgraded.
 start_monitor
 connect
-grep -q 'read configuration "C:\\ProgramData\\Tarnwick\\tarnwick.conf": 1 peer' "$work/logs/dbwin.log" \
-  || fail "the tunnel of $older_version never read the configuration"
+logged "read configuration \"$config\": 1 peer" || fail "the tunnel of $older_version never read the configuration"
 msi upgrade /i "$(winpath "$msi")" /qn
 [ "$code" = 0 ] || fail "msiexec /i of $version over $older_version exited with '${code:-nothing}', expected 0"
 expect_one_entry "$version"
@@ -331,16 +327,9 @@ expect_one_entry "$version"
 expect_app_installed
 cmp -s "$work/tarnwick.conf.before" "$data_dir/tarnwick.conf" || fail "the upgrade did not keep ProgramData\\Tarnwick\\tarnwick.conf as it was"
 expect_running
-# Stopped for the new files, then started from them: a new process read
-# the same file.
-grep -q '\[tunnel-standin\] stopped' "$work/logs/dbwin.log" || fail "the tunnel was not stopped for the upgrade"
-readers=""
-for _ in $(seq 20); do
-  readers=$(grep 'read configuration "C:\\ProgramData\\Tarnwick\\tarnwick.conf": 1 peer' "$work/logs/dbwin.log" | cut -d' ' -f1 | sort -u)
-  [ "$(grep -c . <<<"$readers")" -ge 2 ] && break
-  sleep 0.5
-done
-[ "$(grep -c . <<<"$readers")" -ge 2 ] || fail "no new tunnel process read the configuration after the upgrade"
+# Stopped for the new files, then started from them with the same file.
+logged "read configuration \"$config\": 1 peer" '[tunnel-standin] stopped' \
+  || fail "the tunnel did not stop and read the configuration again from the new files"
 wine reg query 'HKLM\SOFTWARE\Tarnwick' /v UpgradeInProgress </dev/null >>"$wine_log" 2>&1 \
   && fail "the upgrade left its marker UpgradeInProgress in HKLM\\SOFTWARE\\Tarnwick"
 ok "ProgramData\\Tarnwick kept by an upgrade's removal; $older_version -> $version while connected: exit 0, one entry $version, files of $version, configuration as it was, tunnel RUNNING again from Program Files"
