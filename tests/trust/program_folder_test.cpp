@@ -19,6 +19,10 @@ using tarnwick::CheckProgramFolder;
 using tarnwick::TrustCalls;
 
 constexpr wchar_t kInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// C:\ as Windows sets it up: authenticated users may create folders there.
+constexpr wchar_t kDriveRoot[] =
+    L"O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)"
+    L"(A;;LC;;;AU)";
 
 std::wstring Text(const std::optional<tarnwick::Refusal>& refusal) {
   return refusal ? refusal->text : L"";
@@ -69,10 +73,79 @@ TEST(ProgramFolderCheckTest, ExecutableFolderAndTunnelLibraryMustBeProtected) {
     TrustCalls calls;
     tarnwick::e2e::ScriptedSecurity security;
     security.Install(calls);
+    security.SetDefault(kDriveRoot);  // every folder above
     security.Set(folder, row.folder_sddl);
     security.Set(exe, row.exe_sddl);
     security.Set(dll, row.dll_sddl);
     EXPECT_EQ(Text(CheckProgramFolder(exe, calls)), row.refusal);
+  }
+}
+
+// From the drive's root down: a folder above the program folder that others
+// may delete, rename or re-permission refuses it; creating entries there
+// does not.
+TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromTheDrivesRoot) {
+  const std::wstring trusted = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+  tarnwick::e2e::TempDir root;
+  const std::wstring parent = root.MakeDir(L"parent");
+  const std::wstring folder = root.MakeDir(L"parent\\Tarnwick");
+  const std::wstring exe = folder + L"\\tarnwick.exe";
+  ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(exe, "MZ"));
+  ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(folder + L"\\tunnel.dll", "MZ"));
+  ASSERT_TRUE(tarnwick::e2e::MakeUnixSymlink(parent, root.Join(L"linked")));
+  const struct {
+    const char* name;
+    std::wstring exe, parent_sddl, refusal;
+  } rows[] = {
+      {"each like C:\\, where users may create folders", exe, kDriveRoot, L""},
+      {"users may delete the parent's entries", exe, trusted + L"(A;;0x40;;;BU)",
+       parent + L" can be changed by others"},
+      {"users may rename the parent", exe, trusted + L"(A;;SD;;;BU)",
+       parent + L" can be changed by others"},
+      {"users may re-permission the parent", exe, trusted + L"(A;;WD;;;BU)",
+       parent + L" can be changed by others"},
+      {"users may take the parent over", exe, trusted + L"(A;;WO;;;BU)",
+       parent + L" can be changed by others"},
+      {"users hold full control of the parent", exe, trusted + L"(A;;FA;;;BU)",
+       parent + L" can be changed by others"},
+      {"a linked parent", root.Join(L"linked\\Tarnwick\\tarnwick.exe"), trusted,
+       root.Join(L"linked") + L" is a link"},
+  };
+  for (const auto& row : rows) {
+    TrustCalls calls;
+    tarnwick::e2e::ScriptedSecurity security;
+    security.Install(calls);
+    security.SetDefault(kDriveRoot);
+    for (const std::wstring& path : {folder, exe, folder + L"\\tunnel.dll"})
+      security.Set(path, trusted);
+    security.Set(parent, row.parent_sddl);
+    EXPECT_EQ(Text(CheckProgramFolder(row.exe, calls)), row.refusal) << row.name;
+  }
+}
+
+// A network drive's "Administrators" are the server's.
+TEST(ProgramFolderCheckTest, OnlyALocalFixedDriveIsJudged) {
+  const std::wstring unc = L"\\\\server\\share\\Tarnwick\\tarnwick.exe";
+  const struct {
+    std::wstring exe;
+    UINT type;
+    std::wstring refusal;
+  } rows[] = {
+      {unc, DRIVE_FIXED, unc + L" is not on a local drive"},
+      {L"\\\\?\\UNC" + unc.substr(1), DRIVE_FIXED,
+       L"\\\\?\\UNC" + unc.substr(1) + L" is not on a local drive"},
+      {L"E:\\Tarnwick\\tarnwick.exe", DRIVE_REMOVABLE, L"E:\\ is not a local fixed drive"},
+      {L"N:\\Tarnwick\\tarnwick.exe", DRIVE_REMOTE, L"N:\\ is not a local fixed drive"},
+      // The same file as C:\...: judged from C:\ on.
+      {L"\\\\?\\C:\\Tarnwick\\tarnwick.exe", DRIVE_FIXED, L"C:\\ can be changed by others"},
+  };
+  for (const auto& row : rows) {
+    TrustCalls calls;
+    tarnwick::e2e::ScriptedSecurity security;
+    security.Install(calls);
+    security.SetDefault(L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)");
+    calls.GetDriveTypeW = [&](LPCWSTR) { return row.type; };
+    EXPECT_EQ(Text(CheckProgramFolder(row.exe, calls)), row.refusal);
   }
 }
 
