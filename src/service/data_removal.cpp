@@ -11,6 +11,22 @@
 #include "trust/program_folder.h"
 #include "trust/tunnel_config.h"
 
+// Measured under Wine 8 (Debian 8.0), where the package test runs this:
+// - GetFileInformationByHandleEx lists a folder with FileIdBothDirectory-
+//   (Restart)Info; FileIdExtdDirectoryInfo answers 87, so the 64-bit IDs
+//   are used (NTFS, where ProgramData lives, has them).
+// - OpenFileById opens files and folders by those IDs; a file held open
+//   without FILE_SHARE_DELETE answers 32. A symbolic link answers 2.
+// - FileDispositionInfoEx answers 87; the plain FileDispositionInfo works.
+// - A symbolic link to a folder is listed with FILE_ATTRIBUTE_REPARSE_POINT
+//   but opened, even with FILE_FLAG_OPEN_REPARSE_POINT, as the folder it
+//   points to, and deleting through that handle (or RemoveDirectoryW)
+//   deletes the target once it is empty; a link to a file shows as a plain
+//   file everywhere. Wine cannot remove a link itself: here links stay.
+// - MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT adds the path to
+//   PendingFileRenameOperations.
+// - Every process is elevated (TokenElevationTypeFull).
+
 namespace tarnwick {
 namespace {
 
