@@ -38,6 +38,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // cannot delete past it.
 constexpr DWORD kEntryAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kFolderAccess = kEntryAccess | FILE_LIST_DIRECTORY;
+// A folder someone holds open without sharing its deletion is still
+// emptied now; it goes itself at restart.
+constexpr DWORD kHeldFolderAccess = kFolderAccess & ~static_cast<DWORD>(DELETE);
 
 constexpr DWORD kListBufferBytes = 64 * 1024;
 
@@ -93,8 +96,11 @@ class DataRemoval {
 
     Folder root;
     root.path = location.folder;
-    root.handle.reset(calls_.CreateFileW(root.path.c_str(), kFolderAccess, kShareAll, nullptr,
-                                         OPEN_EXISTING, kNoFollow, nullptr));
+    for (const DWORD access : {kFolderAccess, kHeldFolderAccess}) {
+      root.handle.reset(calls_.CreateFileW(root.path.c_str(), access, kShareAll, nullptr,
+                                           OPEN_EXISTING, kNoFollow, nullptr));
+      if (root.handle || calls_.GetLastError() != ERROR_SHARING_VIOLATION) break;
+    }
     if (!root.handle) {
       const DWORD error = calls_.GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
@@ -124,8 +130,8 @@ class DataRemoval {
     DebugLog(L"RemoveTunnelData: " + message, calls_.OutputDebugStringW);
   }
 
-  // Only an administrator's copy (or SYSTEM) may delete what the folder's
-  // owner cannot reach.
+  // The package runs this mode as LocalSystem; a copy without elevation is
+  // not the package's and is refused before it touches anything.
   bool Elevated() {
     HANDLE token = nullptr;
     if (!calls_.OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
@@ -219,6 +225,11 @@ class DataRemoval {
       UniqueFileHandle handle(calls_.OpenFileById(
           folder.handle.get(), &id, IsFolder(entry.attributes) ? kFolderAccess : kEntryAccess,
           kShareAll, nullptr, kNoFollow));
+      if (!handle && IsFolder(entry.attributes) &&
+          calls_.GetLastError() == ERROR_SHARING_VIOLATION) {
+        handle.reset(calls_.OpenFileById(folder.handle.get(), &id, kHeldFolderAccess, kShareAll,
+                                         nullptr, kNoFollow));
+      }
       Folder child;
       child.path = path;
       Outcome outcome = Outcome::kGone;
