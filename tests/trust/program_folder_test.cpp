@@ -81,10 +81,11 @@ TEST(ProgramFolderCheckTest, ExecutableFolderAndTunnelLibraryMustBeProtected) {
   }
 }
 
-// From the drive's root down: a folder above the program folder that others
-// may delete, rename or re-permission refuses it; creating entries there
-// does not.
-TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromTheDrivesRoot) {
+// Only a local fixed drive (a network drive's "Administrators" are the
+// server's), judged from its root down: a folder above the program folder
+// that others may delete, rename or re-permission refuses it; creating
+// entries there does not.
+TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromALocalDrivesRoot) {
   const std::wstring trusted = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
   tarnwick::e2e::TempDir root;
   const std::wstring parent = root.MakeDir(L"parent");
@@ -93,23 +94,31 @@ TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromTheDrivesRoot) {
   ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(exe, "MZ"));
   ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(folder + L"\\tunnel.dll", "MZ"));
   ASSERT_TRUE(tarnwick::e2e::MakeUnixSymlink(parent, root.Join(L"linked")));
+  const std::wstring unc = L"\\\\server\\share\\Tarnwick\\tarnwick.exe";
+  const std::wstring changed = parent + L" can be changed by others";
   const struct {
     const char* name;
-    std::wstring exe, parent_sddl, refusal;
+    std::wstring exe, parent_sddl;
+    UINT drive;
+    std::wstring refusal;
   } rows[] = {
-      {"each like C:\\, where users may create folders", exe, kDriveRoot, L""},
-      {"users may delete the parent's entries", exe, trusted + L"(A;;0x40;;;BU)",
-       parent + L" can be changed by others"},
-      {"users may rename the parent", exe, trusted + L"(A;;SD;;;BU)",
-       parent + L" can be changed by others"},
-      {"users may re-permission the parent", exe, trusted + L"(A;;WD;;;BU)",
-       parent + L" can be changed by others"},
-      {"users may take the parent over", exe, trusted + L"(A;;WO;;;BU)",
-       parent + L" can be changed by others"},
-      {"users hold full control of the parent", exe, trusted + L"(A;;FA;;;BU)",
-       parent + L" can be changed by others"},
-      {"a linked parent", root.Join(L"linked\\Tarnwick\\tarnwick.exe"), trusted,
+      {"each like C:\\, where users may create folders", exe, kDriveRoot, DRIVE_FIXED, L""},
+      {"the same behind \\\\?\\", L"\\\\?\\" + exe, kDriveRoot, DRIVE_FIXED, L""},
+      {"users may delete the parent's entries", exe, trusted + L"(A;;0x40;;;BU)", DRIVE_FIXED,
+       changed},
+      {"users may rename the parent", exe, trusted + L"(A;;SD;;;BU)", DRIVE_FIXED, changed},
+      {"users may re-permission it", exe, trusted + L"(A;;WD;;;BU)", DRIVE_FIXED, changed},
+      {"users may take it over", exe, trusted + L"(A;;WO;;;BU)", DRIVE_FIXED, changed},
+      {"users hold full control", exe, trusted + L"(A;;FA;;;BU)", DRIVE_FIXED, changed},
+      {"a linked parent", root.Join(L"linked\\Tarnwick\\tarnwick.exe"), trusted, DRIVE_FIXED,
        root.Join(L"linked") + L" is a link"},
+      {"a network path", unc, trusted, DRIVE_FIXED, unc + L" is not on a local drive"},
+      {"a network path behind \\\\?\\UNC\\", L"\\\\?\\UNC" + unc.substr(1), trusted, DRIVE_FIXED,
+       L"\\\\?\\UNC" + unc.substr(1) + L" is not on a local drive"},
+      {"a removable drive", exe, trusted, DRIVE_REMOVABLE,
+       exe.substr(0, 3) + L" is not a local fixed drive"},
+      {"a network drive", exe, trusted, DRIVE_REMOTE,
+       exe.substr(0, 3) + L" is not a local fixed drive"},
   };
   for (const auto& row : rows) {
     TrustCalls calls;
@@ -119,33 +128,8 @@ TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromTheDrivesRoot) {
     for (const std::wstring& path : {folder, exe, folder + L"\\tunnel.dll"})
       security.Set(path, trusted);
     security.Set(parent, row.parent_sddl);
+    calls.GetDriveTypeW = [&](LPCWSTR) { return row.drive; };
     EXPECT_EQ(Text(CheckProgramFolder(row.exe, calls)), row.refusal) << row.name;
-  }
-}
-
-// A network drive's "Administrators" are the server's.
-TEST(ProgramFolderCheckTest, OnlyALocalFixedDriveIsJudged) {
-  const std::wstring unc = L"\\\\server\\share\\Tarnwick\\tarnwick.exe";
-  const struct {
-    std::wstring exe;
-    UINT type;
-    std::wstring refusal;
-  } rows[] = {
-      {unc, DRIVE_FIXED, unc + L" is not on a local drive"},
-      {L"\\\\?\\UNC" + unc.substr(1), DRIVE_FIXED,
-       L"\\\\?\\UNC" + unc.substr(1) + L" is not on a local drive"},
-      {L"E:\\Tarnwick\\tarnwick.exe", DRIVE_REMOVABLE, L"E:\\ is not a local fixed drive"},
-      {L"N:\\Tarnwick\\tarnwick.exe", DRIVE_REMOTE, L"N:\\ is not a local fixed drive"},
-      // The same file as C:\...: judged from C:\ on.
-      {L"\\\\?\\C:\\Tarnwick\\tarnwick.exe", DRIVE_FIXED, L"C:\\ can be changed by others"},
-  };
-  for (const auto& row : rows) {
-    TrustCalls calls;
-    tarnwick::e2e::ScriptedSecurity security;
-    security.Install(calls);
-    security.SetDefault(L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)");
-    calls.GetDriveTypeW = [&](LPCWSTR) { return row.type; };
-    EXPECT_EQ(Text(CheckProgramFolder(row.exe, calls)), row.refusal);
   }
 }
 
