@@ -352,10 +352,11 @@ ok "$older_version over $version refused (exit $refused_code) by the downgrade l
 
 # ---- uninstall meeting a link and a held file ----
 case_name=uninstall-guarded
-# The folder's owner may put a link to anything in it, and hold a file open
-# without letting anyone delete it.
+# The folder's owner may put a link to anything in it, give a file a second
+# name there, and hold a file open without letting anyone delete it.
 mkdir -p "$work/outside/inner" && echo "not the package's" >"$work/outside/inner/precious.txt"
-ln -s "$work/outside" "$data_dir/evil" || fail "cannot make the link"
+ln -s "$work/outside" "$data_dir/evil" && ln "$work/outside/inner/precious.txt" "$data_dir/second" \
+  || fail "cannot make the links"
 wine "$holder" 'C:\ProgramData\Tarnwick\held.txt' 120 </dev/null >"$work/logs/holder.out" 2>>"$wine_log" &
 holder_pid=$!
 for _ in $(seq 20); do grep -q held "$work/logs/holder.out" && break; sleep 0.5; done
@@ -364,8 +365,10 @@ msi final-uninstall /x "$(winpath "$msi")" /qn
 [ ! -e "$data_dir/tarnwick.conf" ] || fail "the key ProgramData\\Tarnwick\\tarnwick.conf is still there"
 [ "$(cat "$work/outside/inner/precious.txt" 2>&1)" = "not the package's" ] || fail "the link's target lost its file"
 pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations </dev/null 2>>"$wine_log" | tr -d '\r')
-grep -qiF '\??\C:\ProgramData\Tarnwick\held.txt' <<<"$pending" \
-  || fail "held.txt is not scheduled for deletion at restart: ${pending:-no PendingFileRenameOperations}"
+for name in held.txt second; do
+  grep -qiF "\\??\\C:\\ProgramData\\Tarnwick\\$name" <<<"$pending" \
+    || fail "$name is not scheduled for deletion at restart: ${pending:-no PendingFileRenameOperations}"
+done
 logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\held.txt cannot be deleted now' || fail "no line names the held file"
 # Wine cannot remove a symbolic link without following it, so the product
 # leaves it there and names it; Windows removes the link itself.
@@ -374,6 +377,6 @@ logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\held.txt cannot be deleted now
 stop_process "$holder_pid"; holder_pid=""
 rm -f "$data_dir/evil"; rm -rf "$data_dir"
 w reg delete "$session_manager" /v PendingFileRenameOperations /f
-ok "exit 0; key gone, held.txt due at restart, the link's target intact"
+ok "exit 0; key gone, held.txt and a second name due at restart, the links' targets intact"
 
 echo "msi_test: all cases passed in $((SECONDS - started)) s"
