@@ -80,8 +80,16 @@ endif()
 set(TARNWICK_MSI_OLDER ${CMAKE_BINARY_DIR}/tests/install/tarnwick-${TARNWICK_MSI_OLDER_VERSION}-x64.msi)
 tarnwick_add_msi(msi_older ${TARNWICK_MSI_OLDER_VERSION} ${TARNWICK_MSI_OLDER})
 
-# Install, service, uninstall, upgrade and downgrade in a Wine prefix of
-# the test's own; the debugger-output monitor keeps the prefix (and so the
+# A program that holds a file open without sharing its deletion, for the
+# uninstall that meets one.
+add_executable(msi_test_hold_file ${PROJECT_SOURCE_DIR}/tests/install/fixtures/hold_file.cpp)
+set_target_properties(msi_test_hold_file PROPERTIES OUTPUT_NAME hold_file
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/install)
+target_link_options(msi_test_hold_file PRIVATE -municode)
+
+# Install, service, uninstall, upgrade while connected, downgrade and an
+# uninstall that meets a link and a held file, in a Wine prefix of the
+# test's own; the debugger-output monitor keeps the prefix (and so the
 # service) alive and records the service's lines.
 add_test(NAME msi_install_test
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/msi_test.sh
@@ -89,6 +97,7 @@ add_test(NAME msi_install_test
           --older-msi ${TARNWICK_MSI_OLDER} --older-version ${TARNWICK_MSI_OLDER_VERSION}
           --app-dir ${TARNWICK_APP_DIR} --icon ${PROJECT_SOURCE_DIR}/src/resources/app.ico
           --monitor ${TARNWICK_TOOLS_DIR}/dbwin_monitor.exe
+          --holder $<TARGET_FILE:msi_test_hold_file>
           --work-dir ${CMAKE_BINARY_DIR}/msi-test)
 set_tests_properties(msi_install_test PROPERTIES
   RESOURCE_LOCK wine_services TIMEOUT 420 LABELS e2e)

@@ -4,6 +4,7 @@
 
 #include "entry/interactive_startup.h"
 #include "platform/command_line.h"
+#include "service/data_removal.h"
 #include "service/service_host.h"
 #include "service/service_manager.h"
 
@@ -29,6 +30,10 @@ RunModeChoice ChooseRunMode(const std::vector<std::wstring>& arguments) {
       choice.mode = RunMode::kRemove;
       return choice;
     }
+    if (::lstrcmpW(argument, kUninstallSwitch) == 0) {
+      choice.mode = RunMode::kUninstall;
+      return choice;
+    }
   }
   return choice;
 }
@@ -39,6 +44,7 @@ int DispatchRunMode(const std::vector<std::wstring>& arguments) {
     case RunMode::kServiceHost: return RunTunnelService(choice.config_path.c_str());
     case RunMode::kInstall: return InstallAndStartTunnel(choice.config_path) ? 0 : 1;
     case RunMode::kRemove: return StopAndRemoveTunnel() ? 0 : 1;
+    case RunMode::kUninstall: return RemoveTunnelData() ? 0 : 1;
     case RunMode::kInteractive: break;
   }
   return RunInteractive(arguments);

@@ -1,7 +1,8 @@
-// Run-mode dispatch: which of the four roles this process plays, chosen from
-// its command line. The switches and exit codes are an interface between
-// copies of this executable (the service's stored command line and the
-// elevated helper started by the interactive copy).
+// Run-mode dispatch: which role this process plays, chosen from its command
+// line. The switches and exit codes are an interface between copies of this
+// executable (the service's stored command line and the elevated helper
+// started by the interactive copy) and with the package, which runs the
+// uninstall mode.
 #pragma once
 
 #include <string>
@@ -9,7 +10,7 @@
 
 namespace tarnwick {
 
-enum class RunMode { kServiceHost, kInstall, kRemove, kInteractive };
+enum class RunMode { kServiceHost, kInstall, kRemove, kUninstall, kInteractive };
 
 struct RunModeChoice {
   RunMode mode = RunMode::kInteractive;

@@ -19,6 +19,9 @@ inline constexpr wchar_t kServiceSwitch[] = L"/service";
 // Elevated helpers started by the interactive copy.
 inline constexpr wchar_t kInstallSwitch[] = L"/svc-install";
 inline constexpr wchar_t kRemoveSwitch[] = L"/svc-remove";
+// The package's uninstall, elevated, after the service is gone: removes the
+// data folder.
+inline constexpr wchar_t kUninstallSwitch[] = L"/uninstall";
 
 // Whether a path survives the trip as one quoted argument: a double quote
 // inside it would end the argument early, and a backslash at its end would

@@ -7,14 +7,6 @@
 namespace tarnwick {
 namespace {
 
-// Rights that change what a privileged copy would read or run: the data,
-// the entries of a folder, the object's existence, its permissions, its
-// owner. (FILE_ADD_FILE and FILE_ADD_SUBDIRECTORY are FILE_WRITE_DATA and
-// FILE_APPEND_DATA under their folder names.)
-constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD |
-                                      DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                                      GENERIC_ALL;
-
 bool IsOneOf(PSID sid, const std::vector<PSID>& trusted) {
   for (PSID candidate : trusted) {
     if (candidate != nullptr && ::EqualSid(sid, candidate)) return true;
@@ -85,7 +77,8 @@ UniqueLocalMemory WellKnownSid(Principal principal) {
   return UniqueLocalMemory(sid);
 }
 
-bool OnlyTrustedCanChange(PSID owner, const ACL* dacl, const std::vector<PSID>& trusted) {
+bool OnlyTrustedCanChange(PSID owner, const ACL* dacl, const std::vector<PSID>& trusted,
+                          ACCESS_MASK rights) {
   if (owner == nullptr || !::IsValidSid(owner) || !IsOneOf(owner, trusted)) return false;
   if (dacl == nullptr) return false;
 
@@ -116,7 +109,7 @@ bool OnlyTrustedCanChange(PSID owner, const ACL* dacl, const std::vector<PSID>& 
     }
     // The plain and callback forms share the layout of a plain allow entry.
     const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-    if ((allowed->Mask & kChangeRights) == 0) continue;
+    if ((allowed->Mask & rights) == 0) continue;
     PSID grantee = const_cast<DWORD*>(&allowed->SidStart);
     if (::EqualSid(grantee, owner_rights.get())) continue;  // the owner, already trusted
     if (!IsOneOf(grantee, trusted)) return false;

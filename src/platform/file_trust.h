@@ -57,17 +57,30 @@ struct InspectedPath {
 [[nodiscard]] PathFault InspectPath(const std::wstring& path, PathKind kind, DWORD access,
                                     InspectedPath* inspected, const FileTrustCalls& calls = {});
 
+// Rights that change an object: write or append its data (add entries to a
+// folder), delete it or its entries, change its permissions or owner.
+// (FILE_ADD_FILE and FILE_ADD_SUBDIRECTORY are FILE_WRITE_DATA and
+// FILE_APPEND_DATA under their folder names.)
+inline constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                             FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
+                                             GENERIC_WRITE | GENERIC_ALL;
+// Rights over a folder that let someone take away or swap what is already
+// in it: delete or rename it or its entries, change its permissions or
+// owner. Adding new entries is not among them.
+inline constexpr ACCESS_MASK kReplaceRights =
+    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+
 // A well-known principal as a SID of its own.
 enum class Principal { kSystem, kAdministrators, kTrustedInstaller };
 [[nodiscard]] UniqueLocalMemory WellKnownSid(Principal principal);
 
-// True when only the trusted SIDs can change the object: its owner (who may
-// always rewrite the DACL) is one of them, and no ACE that applies to the
-// object grants anyone else the right to write, append, add or delete
-// entries, delete it, change its permissions or take ownership. OWNER RIGHTS
-// stands for the owner. A missing (null) DACL grants everyone everything.
+// True when only the trusted SIDs hold `rights` over the object: its owner
+// (who may always rewrite the DACL) is one of them, and no ACE that applies
+// to the object grants anyone else any of those rights. OWNER RIGHTS stands
+// for the owner. A missing (null) DACL grants everyone everything.
 [[nodiscard]] bool OnlyTrustedCanChange(PSID owner, const ACL* dacl,
-                                        const std::vector<PSID>& trusted);
+                                        const std::vector<PSID>& trusted,
+                                        ACCESS_MASK rights = kChangeRights);
 
 // Short words for a fault, for diagnostic lines, with the system's code and
 // text when a call failed: "cannot be opened: 2 (...)".

@@ -1,6 +1,7 @@
 // The Windows calls of the service subsystem (the operations, the operation
-// lock, the trust checks they make, the service host and the lines of the
-// privileged copies), defaulting to the real ones. Handles are closed by
+// lock, the trust checks they make, the service host, the data folder's
+// removal and the lines of the privileged copies), defaulting to the real
+// ones. Handles are closed by
 // their owners, not through this table.
 #pragma once
 
@@ -60,6 +61,15 @@ struct ServiceCalls : TrustCalls {
   Call<decltype(::SetDefaultDllDirectories)> SetDefaultDllDirectories = ::SetDefaultDllDirectories;
   Call<decltype(::LoadLibraryExW)> LoadLibraryExW = ::LoadLibraryExW;
   Call<decltype(::GetProcAddress)> GetProcAddress = ::GetProcAddress;
+  // The uninstall's removal of the data folder.
+  Call<decltype(::OpenProcessToken)> OpenProcessToken = ::OpenProcessToken;
+  Call<decltype(::GetTokenInformation)> GetTokenInformation = ::GetTokenInformation;
+  Call<decltype(::GetFileInformationByHandleEx)> GetFileInformationByHandleEx =
+      ::GetFileInformationByHandleEx;
+  Call<decltype(::OpenFileById)> OpenFileById = ::OpenFileById;
+  Call<decltype(::SetFileInformationByHandle)> SetFileInformationByHandle =
+      ::SetFileInformationByHandle;
+  Call<decltype(::MoveFileExW)> MoveFileExW = ::MoveFileExW;
 };
 
 }  // namespace tarnwick

@@ -27,11 +27,13 @@ inline constexpr wchar_t kAllowUnprotectedProgramFolderValue[] = L"AllowUnprotec
 // as REG_DWORD 1.
 [[nodiscard]] bool UnprotectedProgramFolderAllowed(const TrustCalls& calls = {});
 
-// Refuses the executable's program folder, naming the file or folder that
-// someone other than SYSTEM, administrators or TrustedInstaller could
-// change (owner or DACL), or that it could not vouch for (missing, a link,
-// a second name); nothing when the executable, its folder and the tunnel
-// library there are all protected.
+// Refuses the executable's program folder unless it is on a local fixed
+// drive (never a network path) and, from the drive's root down, no folder
+// above it can be deleted, renamed or re-permissioned by anyone but SYSTEM,
+// administrators or TrustedInstaller, and neither the folder, the
+// executable nor the tunnel library there can be changed by anyone else
+// (owner or DACL). Each must be what it claims (present, no link, one name
+// for a file). The refusal names the first object it could not vouch for.
 [[nodiscard]] std::optional<Refusal> CheckProgramFolder(const std::wstring& exe_path,
                                                         const TrustCalls& calls = {});
 

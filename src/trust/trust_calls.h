@@ -1,4 +1,5 @@
-// The Windows calls of the trust checks, defaulting to the real ones. The
+// The Windows calls of the trust checks (the known folder, the registry
+// switch, the drive of the program folder), defaulting to the real ones. The
 // service and tunnel channel tables derive from this one, so each
 // subsystem still has one table and a test scripts them all in one place.
 #pragma once
@@ -15,6 +16,7 @@ namespace tarnwick {
 struct TrustCalls : FileTrustCalls {
   Call<decltype(::SHGetKnownFolderPath)> SHGetKnownFolderPath = ::SHGetKnownFolderPath;
   Call<decltype(::RegGetValueW)> RegGetValueW = ::RegGetValueW;
+  Call<decltype(::GetDriveTypeW)> GetDriveTypeW = ::GetDriveTypeW;
 };
 
 }  // namespace tarnwick

@@ -49,6 +49,8 @@ TEST(RunModeTest, ChoosesTheFirstSwitchThatApplies) {
       {{L"/Service", L"p"}, RunMode::kInteractive, L""},
       {{L"/svc-remove2"}, RunMode::kInteractive, L""},
       {{L"svc-remove"}, RunMode::kInteractive, L""},
+      {{L"--flag", L"/uninstall", L"/svc-remove"}, RunMode::kUninstall, L""},
+      {{L"/UNINSTALL"}, RunMode::kInteractive, L""},
   };
   for (const auto& c : cases) {
     std::wstring joined;

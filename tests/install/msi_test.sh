@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The per-machine MSI end to end, in a fresh Wine prefix of its own: install,
 # the installed tarnwick.exe installing and running the tunnel service,
-# uninstall with the tunnel running (nothing of ours left), major upgrade,
-# refused downgrade. One line per case; the first failure ends the run with
-# a message saying what was wrong and a non-zero exit code.
+# uninstall with the tunnel running (nothing of ours left), major upgrade
+# while connected, refused downgrade, uninstall meeting a link and a held
+# file. One line per case; the first failure ends the run with a message
+# saying what was wrong and a non-zero exit code.
 #
 #   msi_test.sh --msi <pkg.msi> --version <x.y.z>
 #               --older-msi <pkg.msi> --older-version <x.y.z>
 #               --app-dir <app folder> --icon <app.ico>
-#               --monitor <dbwin_monitor.exe> --work-dir <scratch folder>
+#               --monitor <dbwin_monitor.exe> --holder <hold_file.exe>
+#               --work-dir <scratch folder>
 set -uo pipefail
 
 while [ $# -gt 0 ]; do
@@ -20,15 +22,16 @@ while [ $# -gt 0 ]; do
     --app-dir) app_dir=$2 ;;
     --icon) icon=$2 ;;
     --monitor) monitor=$2 ;;
+    --holder) holder=$2 ;;
     --work-dir) work=$2 ;;
     *) echo "msi_test: unknown argument $1" >&2; exit 2 ;;
   esac
   shift 2
 done
-for v in msi version older_msi older_version app_dir icon monitor work; do
+for v in msi version older_msi older_version app_dir icon monitor holder work; do
   [ -n "${!v:-}" ] || { echo "msi_test: --${v//_/-} missing" >&2; exit 2; }
 done
-for f in "$msi" "$older_msi" "$icon" "$monitor" "$app_dir/tarnwick.exe"; do
+for f in "$msi" "$older_msi" "$icon" "$monitor" "$holder" "$app_dir/tarnwick.exe"; do
   [ -f "$f" ] || { echo "FAIL setup: $f does not exist (build the mingw preset first)"; exit 1; }
 done
 
@@ -43,13 +46,20 @@ drive_c=$WINEPREFIX/drive_c
 program_dir="$drive_c/Program Files/Tarnwick"
 data_dir="$drive_c/ProgramData/Tarnwick"
 service='WireGuardTunnel$Tarnwick'
+config='C:\ProgramData\Tarnwick\tarnwick.conf'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+session_manager='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
 wine_log=$work/logs/wine.log
 monitor_pid=""
+holder_pid=""
 last_msi_log=""
 
+stop_process() {
+  if [ -n "$1" ]; then kill "$1" 2>/dev/null; wait "$1" 2>/dev/null; fi
+}
 cleanup() {
-  if [ -n "$monitor_pid" ]; then kill "$monitor_pid" 2>/dev/null; wait "$monitor_pid" 2>/dev/null; fi
+  stop_process "$monitor_pid"
+  stop_process "$holder_pid"
   wineserver -k >/dev/null 2>&1
 }
 trap cleanup EXIT
@@ -72,6 +82,60 @@ ok() { echo "ok   $case_name: $*"; }
 # the side (services, the desktop) inherit it and must not hold ctest's pipe.
 w() { wine "$@" </dev/null >>"$wine_log" 2>&1; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# Wine stops every service when its last ordinary process ends: the monitor
+# keeps one alive, and records the debugger output in logs/dbwin.log (an
+# earlier monitor's lines are kept as dbwin-<n>.log).
+start_monitor() {
+  [ -s "$work/logs/dbwin.log" ] && mv "$work/logs/dbwin.log" "$work/logs/dbwin-$SECONDS.log"
+  wine "$monitor" </dev/null >"$work/logs/dbwin.log" 2>>"$wine_log" &
+  monitor_pid=$!
+}
+
+# logged <text> [<earlier text>]: a debugger-output line holding text (after
+# one holding the earlier text) arrives within 5 s.
+logged() {
+  for _ in $(seq 10); do
+    text=$1 earlier=${2:-} awk 'BEGIN { after = ENVIRON["earlier"] == "" }
+      after && index($0, ENVIRON["text"]) { found = 1 }
+      !after && index($0, ENVIRON["earlier"]) { after = 1 }
+      END { exit !found }' "$work/logs/dbwin.log" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+# expect_running: the service reaches RUNNING within 10 s, from the installed
+# tarnwick.exe with the ProgramData configuration.
+expect_running() {
+  local state="" image
+  for _ in $(seq 20); do
+    state=$(wine sc query "$service" </dev/null 2>>"$wine_log" | tr -d '\r' | sed -n 's/.*STATE *: *[0-9]* *//p')
+    [ "$state" = RUNNING ] && break
+    sleep 0.5
+  done
+  [ "$state" = RUNNING ] || fail "service state is '${state:-unknown}', expected RUNNING"
+  image=$(wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" /v ImagePath </dev/null 2>>"$wine_log" \
+    | tr -d '\r' | sed -n 's/.*ImagePath *REG_[A-Z_]* *//p')
+  grep -qiF "\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" /service \"$config\"" <<<"$image" \
+    || fail "service ImagePath is '${image:-missing}', expected the installed tarnwick.exe /service \"$config\""
+}
+
+# A configuration the tunnel stand-in accepts, as the app stages it.
+write_config() {
+  mkdir -p "$data_dir"
+  printf '%s\r\n' '[Interface]' 'PrivateKey = yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk=' 'Address = 10.7.0.2/32' \
+    '' '[Peer]' 'PublicKey = xTIBA5rboUvnH4htodjb6e697QjLERt1NAB4mZqp8Dg=' 'AllowedIPs = 0.0.0.0/0' \
+    'Endpoint = 127.0.0.1:51820' >"$data_dir/tarnwick.conf"
+}
+
+# connect: what the app's startTunnel runs, with the installed executable.
+connect() {
+  wine 'C:\Program Files\Tarnwick\tarnwick.exe' /svc-install "$config" </dev/null >>"$wine_log" 2>&1
+  code=$?
+  [ "$code" = 0 ] || fail "tarnwick.exe /svc-install exited with $code, expected 0"
+  expect_running
+}
 
 # msi <log name> <msiexec arguments...>: runs msiexec with a verbose log and
 # sets code to its exit code, read inside Wine because the shell sees it cut
@@ -209,28 +273,9 @@ ok "exit 0, $(find "$program_dir" -type f | wc -l) files as in the app folder, e
 
 # ---- the installed exe installs and runs the tunnel service ----
 case_name=service
-mkdir -p "$data_dir"
-printf '%s\r\n' '[Interface]' 'PrivateKey = yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk=' 'Address = 10.7.0.2/32' \
-  '' '[Peer]' 'PublicKey = xTIBA5rboUvnH4htodjb6e697QjLERt1NAB4mZqp8Dg=' 'AllowedIPs = 0.0.0.0/0' \
-  'Endpoint = 127.0.0.1:51820' >"$data_dir/tarnwick.conf"
-# Wine stops every service when its last ordinary process ends: the monitor
-# keeps one alive, and records the service's debugger output.
-wine "$monitor" </dev/null >"$work/logs/dbwin.log" 2>>"$wine_log" &
-monitor_pid=$!
-wine 'C:\Program Files\Tarnwick\tarnwick.exe' /svc-install 'C:\ProgramData\Tarnwick\tarnwick.conf' </dev/null >>"$wine_log" 2>&1
-code=$?
-[ "$code" = 0 ] || fail "tarnwick.exe /svc-install exited with $code, expected 0"
-image=$(wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" /v ImagePath </dev/null 2>>"$wine_log" \
-  | tr -d '\r' | sed -n 's/.*ImagePath *REG_[A-Z_]* *//p')
-grep -qiF '"C:\Program Files\Tarnwick\tarnwick.exe" /service' <<<"$image" \
-  || fail "service ImagePath is '${image:-missing}', expected the installed tarnwick.exe /service"
-state=""
-for _ in $(seq 20); do
-  state=$(wine sc query "$service" </dev/null 2>>"$wine_log" | tr -d '\r' | sed -n 's/.*STATE *: *[0-9]* *//p')
-  [ "$state" = RUNNING ] && break
-  sleep 0.5
-done
-[ "$state" = RUNNING ] || fail "service state is '${state:-unknown}', expected RUNNING"
+write_config
+start_monitor
+connect
 ok "service installed from Program Files and RUNNING"
 
 # ---- uninstall with the tunnel running ----
@@ -248,7 +293,7 @@ for _ in $(seq 10); do
   sleep 0.5
 done
 grep -q '\[tunnel-standin\] stopped' "$work/logs/dbwin.log" || fail "the tunnel never reported a stop during the uninstall"
-kill "$monitor_pid" 2>/dev/null; wait "$monitor_pid" 2>/dev/null; monitor_pid=""
+stop_process "$monitor_pid"; monitor_pid=""
 snapshot after
 reg_left=$(comm -13 "$work/snap-before.reg" "$work/snap-after.reg" | grep -vE "$installer_keys")
 reg_gone=$(comm -23 "$work/snap-before.reg" "$work/snap-after.reg" | grep -vE "$wine_emptied_keys")
@@ -258,21 +303,19 @@ files_gone=$(comm -23 "$work/snap-before.files" "$work/snap-after.files")
 [ -z "$files_left$files_gone" ] || fail "drive_c differs from before the install: $(printf '%s\n' "$files_left" | sed 's/^/+ /' | head -n 20) $(printf '%s\n' "$files_gone" | sed 's/^/- /' | head -n 20)"
 ok "exit 0; tunnel stopped, service, ProgramData\\Tarnwick, program folder, entry gone; registry and drive_c as before"
 
-# ---- upgrade ----
+# ---- upgrade while connected ----
 case_name=upgrade
 msi older-install /i "$(winpath "$older_msi")" /qn
 [ "$code" = 0 ] || fail "msiexec /i of $older_version exited with '${code:-nothing}', expected 0"
 expect_one_entry "$older_version"
 older_product_code=$product_code
 [ "$older_product_code" != "$new_product_code" ] || fail "$older_version and $version share the product code $product_code"
-mkdir -p "$data_dir" && echo "kept across upgrades" >"$data_dir/tarnwick.conf"
+write_config
+cp "$data_dir/tarnwick.conf" "$work/tarnwick.conf.before"
 # Windows runs the older package's removal inside a major upgrade with
-# UPGRADINGPRODUCTCODE set, which keeps ProgramData\Tarnwick. Wine 8's
-# msiexec leaves that property unset there (the removal sees only
-# REMOVE=ALL), so the real upgrade below purges the folder under Wine. The
-# keep-on-upgrade path is shown by running that removal by hand with the
-# property set, as Windows would.
-echo "note upgrade: Wine sets no UPGRADINGPRODUCTCODE in a major upgrade; removing $older_version by hand with it set, as Windows does"
+# UPGRADINGPRODUCTCODE set, which keeps ProgramData\Tarnwick; that removal,
+# run by hand with the property set, as Windows would. (Wine 8 sets only
+# REMOVE=ALL there: the real upgrade below shows the package's marker.)
 msi older-remove-as-upgrade /x "$(winpath "$older_msi")" /qn "UPGRADINGPRODUCTCODE=$new_product_code"
 [ "$code" = 0 ] || fail "msiexec /x of $older_version with UPGRADINGPRODUCTCODE exited with '${code:-nothing}', expected 0"
 [ -f "$data_dir/tarnwick.conf" ] || fail "removal as part of an upgrade deleted ProgramData\\Tarnwick"
@@ -280,13 +323,24 @@ msi older-remove-as-upgrade /x "$(winpath "$older_msi")" /qn "UPGRADINGPRODUCTCO
 [ -z "$(arp_entries)" ] || fail "removal as part of an upgrade left the entry: $(arp_entries)"
 msi older-reinstall /i "$(winpath "$older_msi")" /qn
 [ "$code" = 0 ] || fail "msiexec /i of $older_version again exited with '${code:-nothing}', expected 0"
+# Connected through the older version, then upgraded.
+start_monitor
+connect
+logged "read configuration \"$config\": 1 peer" || fail "the tunnel of $older_version never read the configuration"
 msi upgrade /i "$(winpath "$msi")" /qn
 [ "$code" = 0 ] || fail "msiexec /i of $version over $older_version exited with '${code:-nothing}', expected 0"
 expect_one_entry "$version"
 [ "$product_code" = "$new_product_code" ] || fail "the entry is $product_code, expected $new_product_code"
 expect_app_installed
-if [ -f "$data_dir/tarnwick.conf" ]; then kept="kept"; else kept="purged, as Wine's missing UPGRADINGPRODUCTCODE makes it"; fi
-ok "ProgramData\\Tarnwick kept by an upgrade's removal; $older_version -> $version exit 0, one entry $version, files of $version (real upgrade under Wine: ProgramData $kept)"
+cmp -s "$work/tarnwick.conf.before" "$data_dir/tarnwick.conf" || fail "the upgrade did not keep ProgramData\\Tarnwick\\tarnwick.conf as it was"
+expect_running
+# Stopped for the new files, then started from them with the same file.
+logged "read configuration \"$config\": 1 peer" '[tunnel-standin] stopped' \
+  || fail "the tunnel did not stop and read the configuration again from the new files"
+wine reg query 'HKLM\SOFTWARE\Tarnwick' /v UpgradeInProgress </dev/null >>"$wine_log" 2>&1 \
+  && fail "the upgrade left its marker UpgradeInProgress in HKLM\\SOFTWARE\\Tarnwick"
+ok "ProgramData\\Tarnwick kept by an upgrade's removal; $older_version -> $version while connected: exit 0, one entry $version, files of $version, configuration as it was, tunnel RUNNING again from Program Files"
+echo "note repair: Wine 8's msiexec /f answers 1605 for a package path and 1 for a product code, so a repair (which restarts the tunnel the same way) cannot be shown here"
 
 # ---- downgrade ----
 case_name=downgrade
@@ -303,8 +357,35 @@ grep -qa "LaunchConditions. Return value 0" "$last_msi_log" \
   || fail "msiexec refused $older_version (exit $code), but not through its launch condition"
 expect_one_entry "$version"
 expect_app_installed
-msi final-uninstall /x "$(winpath "$msi")" /qn
-[ "$code" = 0 ] || fail "final msiexec /x exited with '${code:-nothing}', expected 0"
 ok "$older_version over $version refused (exit $refused_code) by the downgrade launch condition; $version still installed"
+
+# ---- uninstall meeting a link and a held file ----
+case_name=uninstall-guarded
+# The folder's owner may put a link to anything in it, give a file a second
+# name there, and hold a file open without letting anyone delete it.
+mkdir -p "$work/outside/inner" && echo "not the package's" >"$work/outside/inner/precious.txt"
+ln -s "$work/outside" "$data_dir/evil" && ln "$work/outside/inner/precious.txt" "$data_dir/second" \
+  || fail "cannot make the links"
+wine "$holder" 'C:\ProgramData\Tarnwick\held.txt' 120 </dev/null >"$work/logs/holder.out" 2>>"$wine_log" &
+holder_pid=$!
+for _ in $(seq 20); do grep -q held "$work/logs/holder.out" && break; sleep 0.5; done
+msi final-uninstall /x "$(winpath "$msi")" /qn
+[ "$code" = 0 ] || fail "msiexec /x with a held file exited with '${code:-nothing}', expected 0"
+[ ! -e "$data_dir/tarnwick.conf" ] || fail "the key ProgramData\\Tarnwick\\tarnwick.conf is still there"
+[ "$(cat "$work/outside/inner/precious.txt" 2>&1)" = "not the package's" ] || fail "the link's target lost its file"
+pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations </dev/null 2>>"$wine_log" | tr -d '\r')
+for name in held.txt second; do
+  grep -qiF "\\??\\C:\\ProgramData\\Tarnwick\\$name" <<<"$pending" \
+    || fail "$name is not scheduled for deletion at restart: ${pending:-no PendingFileRenameOperations}"
+done
+logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\held.txt cannot be deleted now' || fail "no line names the held file"
+# Wine cannot remove a symbolic link without following it, so the product
+# leaves it there and names it; Windows removes the link itself.
+[ -L "$data_dir/evil" ] && ! logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\evil is a link' \
+  && fail "the link is left without a line naming it"
+stop_process "$holder_pid"; holder_pid=""
+rm -f "$data_dir/evil"; rm -rf "$data_dir"
+w reg delete "$session_manager" /v PendingFileRenameOperations /f
+ok "exit 0; key gone, held.txt and a second name due at restart, the links' targets intact"
 
 echo "msi_test: all cases passed in $((SECONDS - started)) s"

@@ -34,10 +34,9 @@ void ScriptedSecurity::Install(FileTrustCalls& calls) {
                                  PSECURITY_DESCRIPTOR* descriptor) -> DWORD {
     const auto path = handles_.find(handle);
     const auto sddl = path == handles_.end() ? sddl_.end() : sddl_.find(path->second);
-    if (sddl == sddl_.end()) {
-      return ::GetSecurityInfo(handle, type, which, owner, group, dacl, sacl, descriptor);
-    }
-    return AnswerWithSddl(sddl->second, owner, dacl, descriptor);
+    if (sddl != sddl_.end()) return AnswerWithSddl(sddl->second, owner, dacl, descriptor);
+    if (!default_.empty()) return AnswerWithSddl(default_, owner, dacl, descriptor);
+    return ::GetSecurityInfo(handle, type, which, owner, group, dacl, sacl, descriptor);
   };
 }
 

@@ -22,8 +22,10 @@ DWORD AnswerWithSddl(const std::wstring& sddl, PSID* owner, PACL* dacl,
 class ScriptedSecurity {
  public:
   // The SDDL reported for path (compared as written); other paths keep what
-  // Wine reports.
+  // Wine reports unless a default is set.
   void Set(const std::wstring& path, const std::wstring& sddl) { sddl_[path] = sddl; }
+  // The SDDL reported for every path not Set.
+  void SetDefault(const std::wstring& sddl) { default_ = sddl; }
   // Every path the calls opened, in order.
   [[nodiscard]] const std::vector<std::wstring>& opened() const { return opened_; }
 
@@ -33,6 +35,7 @@ class ScriptedSecurity {
 
  private:
   std::map<std::wstring, std::wstring> sddl_;
+  std::wstring default_;
   std::vector<std::wstring> opened_;
   std::map<HANDLE, std::wstring> handles_;
 };

@@ -19,6 +19,10 @@ using tarnwick::CheckProgramFolder;
 using tarnwick::TrustCalls;
 
 constexpr wchar_t kInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// C:\ as Windows sets it up: authenticated users may create folders there.
+constexpr wchar_t kDriveRoot[] =
+    L"O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)"
+    L"(A;;LC;;;AU)";
 
 std::wstring Text(const std::optional<tarnwick::Refusal>& refusal) {
   return refusal ? refusal->text : L"";
@@ -69,10 +73,63 @@ TEST(ProgramFolderCheckTest, ExecutableFolderAndTunnelLibraryMustBeProtected) {
     TrustCalls calls;
     tarnwick::e2e::ScriptedSecurity security;
     security.Install(calls);
+    security.SetDefault(kDriveRoot);  // every folder above
     security.Set(folder, row.folder_sddl);
     security.Set(exe, row.exe_sddl);
     security.Set(dll, row.dll_sddl);
     EXPECT_EQ(Text(CheckProgramFolder(exe, calls)), row.refusal);
+  }
+}
+
+// Only a local fixed drive (a network drive's "Administrators" are the
+// server's), judged from its root down: a folder above the program folder
+// that others may delete, rename or re-permission refuses it; creating
+// entries there does not.
+TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromALocalDrivesRoot) {
+  const std::wstring trusted = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+  tarnwick::e2e::TempDir root;
+  const std::wstring parent = root.MakeDir(L"parent");
+  const std::wstring folder = root.MakeDir(L"parent\\Tarnwick");
+  const std::wstring exe = folder + L"\\tarnwick.exe";
+  ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(exe, "MZ"));
+  ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(folder + L"\\tunnel.dll", "MZ"));
+  ASSERT_TRUE(tarnwick::e2e::MakeUnixSymlink(parent, root.Join(L"linked")));
+  const std::wstring unc = L"\\\\server\\share\\Tarnwick\\tarnwick.exe";
+  const std::wstring changed = parent + L" can be changed by others";
+  const struct {
+    const char* name;
+    std::wstring exe, parent_sddl;
+    UINT drive;
+    std::wstring refusal;
+  } rows[] = {
+      {"each like C:\\, where users may create folders", exe, kDriveRoot, DRIVE_FIXED, L""},
+      {"the same behind \\\\?\\", L"\\\\?\\" + exe, kDriveRoot, DRIVE_FIXED, L""},
+      {"users may delete the parent's entries", exe, trusted + L"(A;;0x40;;;BU)", DRIVE_FIXED,
+       changed},
+      {"users may rename the parent", exe, trusted + L"(A;;SD;;;BU)", DRIVE_FIXED, changed},
+      {"users may re-permission it", exe, trusted + L"(A;;WD;;;BU)", DRIVE_FIXED, changed},
+      {"users may take it over", exe, trusted + L"(A;;WO;;;BU)", DRIVE_FIXED, changed},
+      {"users hold full control", exe, trusted + L"(A;;FA;;;BU)", DRIVE_FIXED, changed},
+      {"a linked parent", root.Join(L"linked\\Tarnwick\\tarnwick.exe"), trusted, DRIVE_FIXED,
+       root.Join(L"linked") + L" is a link"},
+      {"a network path", unc, trusted, DRIVE_FIXED, unc + L" is not on a local drive"},
+      {"a network path behind \\\\?\\UNC\\", L"\\\\?\\UNC" + unc.substr(1), trusted, DRIVE_FIXED,
+       L"\\\\?\\UNC" + unc.substr(1) + L" is not on a local drive"},
+      {"a removable drive", exe, trusted, DRIVE_REMOVABLE,
+       exe.substr(0, 3) + L" is not a local fixed drive"},
+      {"a network drive", exe, trusted, DRIVE_REMOTE,
+       exe.substr(0, 3) + L" is not a local fixed drive"},
+  };
+  for (const auto& row : rows) {
+    TrustCalls calls;
+    tarnwick::e2e::ScriptedSecurity security;
+    security.Install(calls);
+    security.SetDefault(kDriveRoot);
+    for (const std::wstring& path : {folder, exe, folder + L"\\tunnel.dll"})
+      security.Set(path, trusted);
+    security.Set(parent, row.parent_sddl);
+    calls.GetDriveTypeW = [&](LPCWSTR) { return row.drive; };
+    EXPECT_EQ(Text(CheckProgramFolder(row.exe, calls)), row.refusal) << row.name;
   }
 }
 
