@@ -163,6 +163,20 @@ snapshot() {
 installer_keys='^\[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer(\\(Features|Products|UpgradeCodes))?|Microsoft\\Windows\\CurrentVersion\\Installer\\(UpgradeCodes|UserData(\\S-1-5-18(\\(Components|Products))?)?))\]$'
 installer_dirs='^d windows/Installer$'
 
+# ---- the packages' tables ----
+# The older product's removal comes right after InstallInitialize, inside
+# the install's transaction (the .wxs schedules it: wixl has no
+# MajorUpgrade/@Schedule).
+case_name=package
+for package in "$msi" "$older_msi"; do
+  sequence=$(msiinfo export "$package" InstallExecuteSequence | tr -d '\r' \
+    | awk -F'\t' 'NR > 3 { print $3 "\t" $1 }' | sort -n | cut -f 2)
+  after=$(grep -x -A 1 InstallInitialize <<<"$sequence" | sed -n 2p)
+  [ "$after" = RemoveExistingProducts ] \
+    || fail "$(basename "$package"): InstallInitialize is followed by '${after:-nothing}', expected RemoveExistingProducts"
+done
+ok "RemoveExistingProducts right after InstallInitialize in both packages"
+
 case_name=setup
 w wineboot -i || fail "wineboot -i failed in $WINEPREFIX"
 wineserver -w
