@@ -28,13 +28,16 @@ foreach(dir include/c++ include/c++/${TOOLCHAIN_PREFIX} include/c++/backward)
 endforeach()
 # g++ for mingw keeps thread-locals in emulated TLS, and libstdc++'s own
 # (std::call_once's callable, among others) are reached from inline code
-# compiled here: both sides must use the same kind.
+# compiled here: both sides must use the same kind, or std::call_once does
+# not even link.
 set(CMAKE_C_FLAGS_INIT "-pthread -femulated-tls")
 set(CMAKE_CXX_FLAGS_INIT "-pthread -femulated-tls${_tarnwick_cxx_headers}")
 # The GNU linker of binutils-mingw-w64, as in the g++ build: lld puts the
 # import tables into read-only data, where the delay-load helper cannot
 # write the address it resolves (a page fault at the first call into a
-# delay-loaded library).
+# delay-loaded library). It warns "duplicate section ... has different
+# size" for type names that both clang's objects and libstdc++ carry (g++
+# pads them to 16 bytes); the text is the same, and one copy is kept.
 find_program(TARNWICK_MINGW_LD NAMES ${TOOLCHAIN_PREFIX}-ld REQUIRED)
 foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT "--ld-path=${TARNWICK_MINGW_LD} -L${TARNWICK_MINGW_GCC_DIR}")
