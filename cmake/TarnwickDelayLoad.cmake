@@ -4,11 +4,14 @@
 #
 # tarnwick_delay_import(<name> DLL <file.dll> DEF <names.def> [BUILT_BY <target>])
 # An INTERFACE target <name> to link against instead of the library itself.
-# mingw: an import library that dlltool makes with delay-load stubs from the
-# .def of the names the product uses (the CRT's __delayLoadHelper2 loads the
-# library on the first call). MSVC: the library's own import library with
-# /DELAYLOAD and the linker's delay-load helper. BUILT_BY names the target
-# that builds the library, so it is in the app folder before anything runs.
+# Either way the import library is made from the .def of the names the
+# product uses, so a real library needs only its DLL in the app folder.
+# mingw: dlltool makes it with delay-load stubs (the CRT's
+# __delayLoadHelper2 loads the library on the first call). MSVC: lib /def:
+# makes a plain one, linked with /DELAYLOAD and the linker's delay-load
+# helper; the DLL is an imported library of the app folder, so a native
+# test's $<TARGET_RUNTIME_DLLS> names it. BUILT_BY names the target that
+# builds the library, so it is in the app folder before anything runs.
 if(MINGW)
   if(CMAKE_DLLTOOL)
     set(TARNWICK_DLLTOOL ${CMAKE_DLLTOOL} CACHE FILEPATH "dlltool of the mingw toolchain")
@@ -16,6 +19,10 @@ if(MINGW)
     find_program(TARNWICK_DLLTOOL NAMES ${TOOLCHAIN_PREFIX}-dlltool x86_64-w64-mingw32-dlltool
                  REQUIRED)
   endif()
+elseif(MSVC)
+  get_filename_component(_tarnwick_linker_dir "${CMAKE_LINKER}" DIRECTORY)
+  find_program(TARNWICK_LIB_TOOL NAMES lib HINTS "${_tarnwick_linker_dir}" REQUIRED
+               DOC "lib, the import library tool beside the MSVC linker")
 endif()
 
 function(tarnwick_delay_import name)
@@ -36,11 +43,20 @@ function(tarnwick_delay_import name)
     target_link_libraries(${name} INTERFACE ${library})
     add_dependencies(${name} ${name}_library)
   elseif(MSVC)
-    target_link_libraries(${name} INTERFACE delayimp)
+    set(library ${CMAKE_BINARY_DIR}/lib/${name}.lib)
+    add_custom_command(OUTPUT ${library}
+      COMMAND ${TARNWICK_LIB_TOOL} /nologo /machine:x64 /def:${D_DEF} /out:${library}
+      DEPENDS ${D_DEF}
+      COMMENT "Import library for ${D_DLL}"
+      VERBATIM)
+    add_custom_target(${name}_library DEPENDS ${library})
+    add_library(${name}_dll SHARED IMPORTED GLOBAL)
+    set_target_properties(${name}_dll PROPERTIES
+      IMPORTED_IMPLIB ${library}
+      IMPORTED_LOCATION ${TARNWICK_APP_DIR}/${D_DLL})
+    target_link_libraries(${name} INTERFACE ${name}_dll delayimp)
     target_link_options(${name} INTERFACE /DELAYLOAD:${D_DLL})
-    if(D_BUILT_BY)
-      target_link_libraries(${name} INTERFACE ${D_BUILT_BY})
-    endif()
+    add_dependencies(${name} ${name}_library)
   endif()
   if(D_BUILT_BY)
     add_dependencies(${name} ${D_BUILT_BY})

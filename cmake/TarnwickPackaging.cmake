@@ -1,10 +1,23 @@
-# The per-machine MSI of the mingw build, built with wixl:
-#   cmake --build --preset mingw --target msi
-# writes build/mingw/tarnwick-<version>-x64.msi from packaging/tarnwick.wxs,
-# with the version of the root project(). Included from the root for the
-# mingw build only, after every packaged target exists.
+# The per-machine MSI of a Windows build, from packaging/tarnwick.wxs with
+# the version of the root project():
+#   cmake --build --preset mingw --target msi    # wixl, build/mingw/
+#   cmake --build --preset msvc --target msi     # WiX 3, build/msvc/
+# writes tarnwick-<version>-x64.msi. mingw packages with wixl (through
+# packaging/wixl-strict.sh) and tests the package under Wine; MSVC with WiX
+# 3's candle and light, where they are found. Included from the root after
+# every packaged target exists.
 
-find_program(TARNWICK_WIXL wixl DOC "wixl, the MSI builder of msitools")
+if(MINGW)
+  find_program(TARNWICK_WIXL wixl DOC "wixl, the MSI builder of msitools")
+else()
+  # The WiX 3 installer sets WIX to its folder.
+  find_program(TARNWICK_CANDLE candle HINTS "$ENV{WIX}/bin" DOC "WiX 3's compiler")
+  find_program(TARNWICK_LIGHT light HINTS "$ENV{WIX}/bin" DOC "WiX 3's linker")
+  if(NOT TARNWICK_CANDLE OR NOT TARNWICK_LIGHT)
+    message(STATUS "WiX 3 (candle, light) not found: no msi target")
+    return()
+  endif()
+endif()
 
 set(TARNWICK_WXS ${PROJECT_SOURCE_DIR}/packaging/tarnwick.wxs)
 set(TARNWICK_WIXL_STRICT ${PROJECT_SOURCE_DIR}/packaging/wixl-strict.sh)
@@ -45,7 +58,26 @@ file(CONFIGURE OUTPUT ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi CONT
 function(tarnwick_add_msi target version output)
   string(UUID product_code NAMESPACE ${TARNWICK_UPGRADE_CODE}
          NAME "tarnwick-x64-${version}" TYPE SHA1 UPPER)
-  # wixl finds sources only relative to its working folder.
+  if(NOT MINGW)
+    set(object ${CMAKE_BINARY_DIR}/${target}.wixobj)
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${TARNWICK_CANDLE} -nologo -arch x64 -out ${object}
+              -dVersion=${version} -dProductCode=${product_code}
+              -dAppDir=${TARNWICK_APP_DIR} -dIconFile=${PROJECT_SOURCE_DIR}/src/resources/app.ico
+              -dGenerated=${TARNWICK_GENERATED_PACKAGING}
+              ${TARNWICK_WXS}
+      COMMAND ${TARNWICK_LIGHT} -nologo -out ${output} ${object}
+      DEPENDS ${TARNWICK_WXS} ${PROJECT_SOURCE_DIR}/src/resources/app.ico
+              ${TARNWICK_GENERATED_PACKAGING}/plugin_components.wxi
+              ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi
+              ${TARNWICK_PACKAGED_TARGETS}
+      COMMENT "Packaging ${output}"
+      VERBATIM)
+    add_custom_target(${target} DEPENDS ${output})
+    return()
+  endif()
+  # wixl finds sources only relative to its working folder; the define
+  # Wixl selects what only wixl needs in the .wxs.
   file(RELATIVE_PATH app_dir ${CMAKE_BINARY_DIR} ${TARNWICK_APP_DIR})
   file(RELATIVE_PATH icon_file ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/src/resources/app.ico)
   file(RELATIVE_PATH generated ${CMAKE_BINARY_DIR} ${TARNWICK_GENERATED_PACKAGING})
@@ -58,7 +90,7 @@ function(tarnwick_add_msi target version output)
     COMMAND ${CMAKE_COMMAND} -E env ${wixl_env}
             bash ${TARNWICK_WIXL_STRICT} ${CMAKE_BINARY_DIR} ${output} ${TARNWICK_WXS}
             -D Version=${version} -D ProductCode=${product_code}
-            -D AppDir=${app_dir} -D IconFile=${icon_file} -D Generated=${generated}
+            -D AppDir=${app_dir} -D IconFile=${icon_file} -D Generated=${generated} -D Wixl=1
     DEPENDS ${TARNWICK_WXS} ${TARNWICK_WIXL_STRICT}
             ${TARNWICK_GENERATED_PACKAGING}/plugin_components.wxi
             ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi
@@ -70,6 +102,10 @@ endfunction()
 
 set(TARNWICK_MSI ${CMAKE_BINARY_DIR}/tarnwick-${PROJECT_VERSION}-x64.msi)
 tarnwick_add_msi(msi ${PROJECT_VERSION} ${TARNWICK_MSI})
+# The install test below runs under Wine.
+if(NOT MINGW)
+  return()
+endif()
 
 # The install test's second package: the same source with a lower version,
 # to upgrade from and to refuse as a downgrade.
@@ -100,4 +136,4 @@ add_test(NAME msi_install_test
           --holder $<TARGET_FILE:msi_test_hold_file>
           --work-dir ${CMAKE_BINARY_DIR}/msi-test)
 set_tests_properties(msi_install_test PROPERTIES
-  RESOURCE_LOCK wine_services TIMEOUT 420 LABELS e2e)
+  RESOURCE_LOCK wine_services TIMEOUT 420 LABELS "e2e;wine")

@@ -1,10 +1,13 @@
-# GoogleTest for every build. The host uses Debian's packaged sources through
-# find_package when it can; mingw and a missing package build the sources in
-# /usr/src/googletest with the build's own compiler.
+# GoogleTest for every build. On Windows itself the package search finds it
+# (vcpkg installs it from vcpkg.json at the root); the host uses Debian's
+# package through find_package when it can; mingw and a missing package
+# build the sources in /usr/src/googletest with the build's own compiler.
 include(GoogleTest)
 
 if(NOT TARGET GTest::gtest_main)
-  if(NOT WIN32)
+  if(WIN32 AND NOT CMAKE_CROSSCOMPILING)
+    find_package(GTest REQUIRED)
+  elseif(NOT WIN32)
     find_package(GTest QUIET)
   endif()
   if(NOT TARGET GTest::gtest_main)
@@ -24,13 +27,18 @@ if(NOT TARGET GTest::gtest_main)
   endif()
 endif()
 
-# tarnwick_add_test(<name> SOURCES ... [LIBS ...] [SERIAL] [LABELS ...])
+# tarnwick_add_test(<name> SOURCES ... [LIBS ...] [SERIAL] [LABELS ...]
+#                   [WINE_CASES <Suite.Case> ...])
 # One test executable; every test case becomes its own ctest entry. Under
 # mingw the cases run through Wine in the build's private prefix, with the
-# app folder on the library path so the stand-in DLLs resolve. SERIAL cases
+# app folder on the library path so the stand-in DLLs resolve; a native
+# Windows build copies the DLLs beside the test instead. SERIAL cases
 # share the prefix's service manager and never run side by side.
+# WINE_CASES need Wine itself (its Unix side, its Z: drive, a shell that
+# never prompts): they are registered, labelled wine, only in a build that
+# runs under Wine.
 function(tarnwick_add_test name)
-  cmake_parse_arguments(T "SERIAL" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "" "SOURCES;LIBS;LABELS;WINE_CASES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
@@ -44,6 +52,14 @@ function(tarnwick_add_test name)
     # keeps processes Wine starts on the side off ctest's output pipe.
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
       "env;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEPATH=${CMAKE_BINARY_DIR}/app;WINEDLLOVERRIDES=mscoree,mshtml=;${PROJECT_SOURCE_DIR}/scripts/wine-run.sh")
+  elseif(WIN32)
+    # Nothing puts the app folder on a native test's library path: the DLLs
+    # it imports or delay-loads go beside it (none for most tests).
+    set(dlls "$<TARGET_RUNTIME_DLLS:${name}>")
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND "$<$<BOOL:${dlls}>:${CMAKE_COMMAND};-E;copy_if_different;${dlls};$<TARGET_FILE_DIR:${name}>>"
+      COMMAND_EXPAND_LISTS
+      VERBATIM)
   endif()
   set(props TIMEOUT 120)
   if(T_SERIAL)
@@ -52,9 +68,31 @@ function(tarnwick_add_test name)
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
   endif()
+  set(filter "")
+  if(T_WINE_CASES AND NOT CMAKE_CROSSCOMPILING)
+    list(JOIN T_WINE_CASES ":" wine_cases)
+    set(filter TEST_FILTER "-${wine_cases}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     DISCOVERY_EXTRA_ARGS ""
+    ${filter}
     PROPERTIES ${props})
+  if(T_WINE_CASES AND CMAKE_CROSSCOMPILING)
+    # Labelled once discovery has registered them (its PROPERTIES take one
+    # label only). A listed case the program does not have stops ctest, so
+    # a renamed one cannot slip into the native runs.
+    set(labels ${T_LABELS} wine)
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_wine_cases.cmake)
+    file(WRITE ${script}
+      "set_tests_properties(${T_WINE_CASES} PROPERTIES LABELS [==[${labels}]==])\n"
+      "foreach(case ${T_WINE_CASES})\n"
+      "  list(FIND ${name}_TESTS \${case} found)\n"
+      "  if(DEFINED ${name}_TESTS AND found EQUAL -1)\n"
+      "    message(FATAL_ERROR \"${name} has no case \${case}\")\n"
+      "  endif()\n"
+      "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+  endif()
 endfunction()

@@ -6,7 +6,7 @@ set -euo pipefail
 tarnwick_packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth x11-apps x11-utils imagemagick wixl
+  wine wine64 xvfb xauth x11-apps x11-utils imagemagick wixl msitools
   iproute2 iputils-ping
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmsgpack-cxx-dev
 )

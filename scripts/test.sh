@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the host build (plain, ASan+UBSan with the fuzz targets,
-# TSan) and the Windows build under Wine. Ends with "N passed, N failed".
+# TSan), the Windows build under Wine, and the Windows build with clang
+# (warnings as errors) and its unit tests under Wine. Ends with
+# "N passed, N failed".
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -73,6 +75,16 @@ if build mingw; then
   wine_prefix_up "$root/build/mingw"
   ctest_counts build/mingw -j "$jobs"
   wine_prefix_down "$root/build/mingw"
+  virtual_display_down
+fi
+# The second compiler: the same Windows tree with clang, every test but the
+# end-to-end suite, which the g++ build above runs.
+if build mingw-clang; then
+  echo "== test mingw-clang under Wine (unit tests)"
+  virtual_display_up
+  wine_prefix_up "$root/build/mingw-clang"
+  ctest_counts build/mingw-clang -j "$jobs" -LE e2e
+  wine_prefix_down "$root/build/mingw-clang"
   virtual_display_down
 fi
 

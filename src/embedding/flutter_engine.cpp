@@ -1,5 +1,6 @@
 #include "embedding/flutter_engine.h"
 
+#include <cstring>
 #include <iostream>
 #include <utility>
 #include <vector>
@@ -21,7 +22,10 @@ MessengerCalls MessengerCalls::Library() {
 }
 
 FlutterEngine::FlutterEngine(const EngineProject& project) {
-  FlutterDesktopEngineProperties properties = {};
+  // Zeroed whole, padding included: "= {}" zeroes only the members, and the
+  // library receives the record's bytes.
+  FlutterDesktopEngineProperties properties;
+  std::memset(&properties, 0, sizeof properties);
   properties.assets_path = project.assets_path.c_str();
   properties.icu_data_path = project.icu_data_path.c_str();
   properties.aot_library_path = project.aot_library_path.c_str();

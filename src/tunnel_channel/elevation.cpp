@@ -24,7 +24,9 @@ ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner, Ele
 
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // Runs on the tunnel worker, which has no message loop: the shell must
+  // finish its work before the call returns, not post it to this thread.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
   // The prompt comes up in front of this window and belongs to it.
   info.hwnd = owner;
   info.lpVerb = L"runas";

@@ -147,8 +147,11 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
       Log().Fail(0, std::string(kCall) + ": null properties record");
       return nullptr;
     }
-    // Copy the whole record first: its pointers are valid only now.
-    const FlutterDesktopEngineProperties record = *properties;
+    // Copy the whole record first: its pointers are valid only now. Byte for
+    // byte, so the transcript shows the padding as the host left it (a copy
+    // of the record need not carry it).
+    FlutterDesktopEngineProperties record;
+    std::memcpy(&record, properties, sizeof record);
     std::vector<std::string> arguments;
     std::vector<std::string> faults;
     if (record.entrypoint == nullptr) faults.push_back("entrypoint is null");

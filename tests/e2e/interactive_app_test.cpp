@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -170,11 +169,14 @@ TEST_F(InteractiveAppTest, WindowAppearsAfterTheFirstFrameScaledToTheMonitor) {
     const std::vector<std::string> creates =
         LinesStartingWith(run.transcript, "CALL FlutterDesktopViewControllerCreate");
     ASSERT_EQ(creates.size(), 1u);
-    int width = 0, height = 0;
-    ASSERT_EQ(sscanf(creates[0].c_str(),
-                     "CALL FlutterDesktopViewControllerCreate width=%d height=%d", &width, &height),
-              2)
-        << creates[0];
+    // "CALL FlutterDesktopViewControllerCreate width=<w> height=<h> ..."
+    std::istringstream fields(creates[0]);
+    std::string call, function, width_field, height_field;
+    fields >> call >> function >> width_field >> height_field;
+    ASSERT_EQ(width_field.rfind("width=", 0), 0u) << creates[0];
+    ASSERT_EQ(height_field.rfind("height=", 0), 0u) << creates[0];
+    const int width = std::stoi(width_field.substr(6));
+    const int height = std::stoi(height_field.substr(7));
     EXPECT_GE(width, c.view_width);
     EXPECT_GE(height, c.view_height);
 

@@ -26,6 +26,16 @@ T Field(const std::vector<uint8_t>& record, size_t offset) {
   return value;
 }
 
+// Leaves non-zero bytes on the stack below the caller, where the next
+// call's locals go: a record the next call leaves partly unset then shows
+// it, instead of reading zeros by chance. Called through a volatile pointer,
+// so it is never inlined.
+void FillStack() {
+  volatile unsigned char bytes[16 * 1024];
+  for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = 0xA5;
+}
+void (*volatile fill_stack)() = &FillStack;
+
 // "CALL FlutterDesktopEngineCreate -> E3 messenger=M3" gives "E3".
 std::string EngineName(const std::string& create_line) {
   const size_t arrow = create_line.find("-> ");
@@ -37,12 +47,14 @@ TEST(FlutterEngineTest, PropertiesRecordCarriesTheProject) {
   EngineProject with_arguments(L"data");
   with_arguments.set_entrypoint_arguments(
       {session.TranscriptArgument(), "two words", "caf\xc3\xa9", ""});
+  fill_stack();
   { FlutterEngine engine(with_arguments); }
   // Without arguments this engine names no transcript; the library keeps
   // writing to the one the first engine opened.
   EngineProject bare(L"data");
   bare.engine_option_a = 7;
   bare.engine_option_b = -3;
+  fill_stack();
   { FlutterEngine engine(bare); }
 
   auto creates = session.LinesStartingWith("CALL FlutterDesktopEngineCreate ");
@@ -58,9 +70,12 @@ TEST(FlutterEngineTest, PropertiesRecordCarriesTheProject) {
     records.push_back(Bytes(line.substr(line.find(hex_field) + hex_field.size())));
     ASSERT_EQ(records.back().size(), 56u) << line;
   }
-  // Pointers into the process only mean something as null or not null.
+  // Pointers into the process only mean something as null or not null. The
+  // padding after the argument count is zero: the library may read the
+  // record as bytes, and "= {}" zeroes only the members.
   for (const auto& record : records) {
     for (size_t offset : {0, 8, 16, 24}) EXPECT_NE(Field<uint64_t>(record, offset), 0u) << offset;
+    EXPECT_EQ(Field<uint32_t>(record, 36), 0u) << "padding after entrypoint_argc";
   }
   EXPECT_EQ(Field<int32_t>(records[0], 32), 4);
   EXPECT_NE(Field<uint64_t>(records[0], 40), 0u);

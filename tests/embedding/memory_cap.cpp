@@ -23,7 +23,10 @@ constexpr bool kInstalled = true;
 #endif
 
 // Each block carries its size in front, so a delete knows what it returns.
-constexpr size_t kHeader = alignof(std::max_align_t);
+// The header keeps what follows it aligned as operator new must: 16 on x64,
+// where MSVC's max_align_t is only 8.
+constexpr size_t kHeader = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
+static_assert(kHeader >= sizeof(size_t), "the header holds the block's size");
 
 std::atomic<size_t> g_live{0};
 std::atomic<size_t> g_peak{0};

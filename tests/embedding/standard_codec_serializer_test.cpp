@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -322,6 +324,13 @@ TEST(StandardCodecSerializer, SurvivesHostileMessagesUnderTheMemoryCap) {
   // No loop over the declared count: far below a second even under Wine.
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_EQ(err.text(), kInvalidRead + kInvalidRead);
+
+  // The cap's own blocks are aligned as operator new must align them.
+  for (size_t size : {1, 24, 4096}) {
+    const auto block = std::make_unique<unsigned char[]>(size);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block.get()) % __STDCPP_DEFAULT_NEW_ALIGNMENT__, 0u)
+        << size;
+  }
 }
 
 // A value after an empty numeric list reads back unchanged wherever the

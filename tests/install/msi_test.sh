@@ -231,6 +231,21 @@ installer_dirs='^d windows/Installer$'
 # has; on Windows that key holds every application's event source.
 wine_emptied_keys='^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Eventlog\\Application\]$'
 
+# ---- the packages' tables ----
+# The older product's removal comes after InstallInitialize, inside the
+# install's transaction, and before any file of the new one is written (the
+# .wxs schedules it: wixl has no MajorUpgrade/@Schedule); only the upgrade
+# marker and the InstallExecute that runs it may come between.
+case_name=package
+for package in "$msi" "$older_msi"; do
+  sequence=$(msiinfo export "$package" InstallExecuteSequence | tr -d '\r' \
+    | awk -F'\t' 'NR > 3 { print $3 "\t" $1 }' | sort -n | cut -f 2)
+  between=$(sed -n '/^InstallInitialize$/,/^RemoveExistingProducts$/p' <<<"$sequence" | tr '\n' ' ')
+  [ "$between" = "InstallInitialize MarkUpgrade InstallExecute RemoveExistingProducts " ] \
+    || fail "$(basename "$package"): from InstallInitialize to RemoveExistingProducts: '${between:-nothing}'"
+done
+ok "RemoveExistingProducts after InstallInitialize and the upgrade marker in both packages"
+
 case_name=setup
 w wineboot -i || fail "wineboot -i failed in $WINEPREFIX"
 wineserver -w

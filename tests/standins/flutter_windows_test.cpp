@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -85,6 +86,8 @@ struct Properties {
         icu(folder + L"\\icudtl.dat"),
         aot(folder + L"\\app.so"),
         arguments(std::move(args)) {
+    // Zeroed whole, as the host does: the transcript shows the padding too.
+    std::memset(&record, 0, sizeof record);
     for (const std::string& a : arguments) pointers.push_back(a.c_str());
     record.assets_path = assets.c_str();
     record.icu_data_path = icu.c_str();
@@ -96,7 +99,7 @@ struct Properties {
   std::wstring assets, icu, aot;
   std::vector<std::string> arguments;
   std::vector<const char*> pointers;
-  FlutterDesktopEngineProperties record{};
+  FlutterDesktopEngineProperties record;
 };
 
 // How the test host answers the tunnel channel's methods.

@@ -80,13 +80,13 @@ TEST(UiValueTest, EnvelopesMatchTheHostsFraming) {
   // The double pads from the start of the envelope.
   EXPECT_EQ(ToHex(EncodeSuccessEnvelope(Parse("1.5"))).size(), 32u);
   EXPECT_EQ(ToHex(EncodeErrorEnvelope("E", "", UiValue::Null())), "010701450000");
-  EXPECT_EQ(ToHex(EncodeErrorEnvelope("CANCELLED", "Connection cancelled", UiValue::Null())),
+  const std::string cancelled = "Connection cancelled";
+  EXPECT_EQ(ToHex(EncodeErrorEnvelope("CANCELLED", cancelled, UiValue::Null())),
             "01"
             "0709"
             "43414e43454c4c4544"
             "0714" +
-                ToHex(std::vector<uint8_t>("Connection cancelled", "Connection cancelled" + 20)) +
-                "00");
+                ToHex(std::vector<uint8_t>(cancelled.begin(), cancelled.end())) + "00");
   EXPECT_EQ(ToHex(EncodeMethodCall("getStatus", UiValue::Null())),
             "0709"
             "676574537461747573"

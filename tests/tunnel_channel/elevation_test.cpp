@@ -128,7 +128,8 @@ TEST_F(ElevationTest, StartsItselfWithRunasAndTheParametersAsGiven) {
   ASSERT_TRUE(shell_.launched.has_value());
   const SHELLEXECUTEINFOW& info = *shell_.launched;
   EXPECT_EQ(info.cbSize, sizeof(SHELLEXECUTEINFOW));
-  EXPECT_EQ(info.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS));
+  EXPECT_EQ(info.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC))
+      << "a process handle back, and no work left for a thread without a message loop";
   EXPECT_EQ(info.hwnd, kOwner) << "the prompt belongs to the window";
   EXPECT_EQ(shell_.verb, L"runas");
   EXPECT_EQ(shell_.file, shell_.module_path);

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "resources/resource.h"
@@ -117,11 +117,14 @@ TEST_F(AppResources, VersionResourceCarriesTheProjectVersion) {
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
+  // Three or four dotted numbers; a missing fourth is 0.
   unsigned numbers[4] = {0, 0, 0, 0};
-  ASSERT_GE(std::sscanf(TARNWICK_PROJECT_VERSION, "%u.%u.%u.%u", &numbers[0], &numbers[1],
-                        &numbers[2], &numbers[3]),
-            3)
-      << TARNWICK_PROJECT_VERSION;
+  std::istringstream parts(TARNWICK_PROJECT_VERSION);
+  size_t count = 0;
+  for (std::string part; count < 4 && std::getline(parts, part, '.'); ++count) {
+    numbers[count] = static_cast<unsigned>(std::stoul(part));
+  }
+  ASSERT_GE(count, 3u) << TARNWICK_PROJECT_VERSION;
   const DWORD high = (numbers[0] << 16) | numbers[1];
   const DWORD low = (numbers[2] << 16) | numbers[3];
   EXPECT_EQ(fixed->dwFileVersionMS, high);
