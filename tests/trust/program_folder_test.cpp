@@ -93,7 +93,6 @@ TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromALocalDrivesRoot) {
   const std::wstring exe = folder + L"\\tarnwick.exe";
   ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(exe, "MZ"));
   ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(folder + L"\\tunnel.dll", "MZ"));
-  ASSERT_TRUE(tarnwick::e2e::MakeUnixSymlink(parent, root.Join(L"linked")));
   const std::wstring unc = L"\\\\server\\share\\Tarnwick\\tarnwick.exe";
   const std::wstring changed = parent + L" can be changed by others";
   const struct {
@@ -101,6 +100,7 @@ TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromALocalDrivesRoot) {
     std::wstring exe, parent_sddl;
     UINT drive;
     std::wstring refusal;
+    DWORD parent_link = 0;  // what the parent's path adds to its attributes
   } rows[] = {
       {"each like C:\\, where users may create folders", exe, kDriveRoot, DRIVE_FIXED, L""},
       {"the same behind \\\\?\\", L"\\\\?\\" + exe, kDriveRoot, DRIVE_FIXED, L""},
@@ -110,8 +110,8 @@ TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromALocalDrivesRoot) {
       {"users may re-permission it", exe, trusted + L"(A;;WD;;;BU)", DRIVE_FIXED, changed},
       {"users may take it over", exe, trusted + L"(A;;WO;;;BU)", DRIVE_FIXED, changed},
       {"users hold full control", exe, trusted + L"(A;;FA;;;BU)", DRIVE_FIXED, changed},
-      {"a linked parent", root.Join(L"linked\\Tarnwick\\tarnwick.exe"), trusted, DRIVE_FIXED,
-       root.Join(L"linked") + L" is a link"},
+      {"a linked parent", exe, trusted, DRIVE_FIXED, parent + L" is a link",
+       FILE_ATTRIBUTE_REPARSE_POINT},
       {"a network path", unc, trusted, DRIVE_FIXED, unc + L" is not on a local drive"},
       {"a network path behind \\\\?\\UNC\\", L"\\\\?\\UNC" + unc.substr(1), trusted, DRIVE_FIXED,
        L"\\\\?\\UNC" + unc.substr(1) + L" is not on a local drive"},
@@ -129,6 +129,10 @@ TEST(ProgramFolderCheckTest, FoldersAboveAreJudgedFromALocalDrivesRoot) {
       security.Set(path, trusted);
     security.Set(parent, row.parent_sddl);
     calls.GetDriveTypeW = [&](LPCWSTR) { return row.drive; };
+    calls.GetFileAttributesW = [&](LPCWSTR path) {
+      const DWORD attributes = ::GetFileAttributesW(path);
+      return parent == path ? attributes | row.parent_link : attributes;
+    };
     EXPECT_EQ(Text(CheckProgramFolder(row.exe, calls)), row.refusal) << row.name;
   }
 }
