@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/program_data.h"
+#include "tests/support/security.h"
 
 namespace {
 
@@ -229,15 +230,8 @@ class ConfigStagingTest : public ::testing::Test {
       if (!fs_.folder_owner) {
         return ::GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor);
       }
-      const std::wstring sddl = L"O:" + *fs_.folder_owner + L"D:P(A;;FA;;;SY)";
-      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                  descriptor, nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-      }
-      BOOL present = FALSE, defaulted = FALSE;
-      ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
-      ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
-      return ERROR_SUCCESS;
+      return tarnwick::e2e::AnswerWithSddl(L"O:" + *fs_.folder_owner + L"D:P(A;;FA;;;SY)", owner,
+                                           dacl, descriptor);
     };
     c.SetSecurityInfo = [this](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION what, PSID owner,
                                PSID group, PACL dacl, PACL sacl) -> DWORD {
