@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -77,10 +79,31 @@ class CommandLineTest : public ::testing::Test {
     c.CommandLineToArgvW = [this](LPCWSTR line, int* count) -> LPWSTR* {
       EXPECT_EQ(line, command_line_) << "splits the process's own command line";
       if (split_fails_) return nullptr;
-      split_ = ::CommandLineToArgvW(line, count);
+      split_ = LargeCopy(::CommandLineToArgvW(line, count), *count);
       return split_;
     };
     return c;
+  }
+
+  // The system's array moved into a block so large that the heap maps it on
+  // its own and releases the mapping when it is freed: no allocation of
+  // another thread can take the freed address before the check reads it.
+  static LPWSTR* LargeCopy(LPWSTR* split, int count) {
+    if (split == nullptr) return nullptr;
+    constexpr size_t kLargeBlock = size_t{4} << 20;
+    auto* copy = static_cast<LPWSTR*>(::LocalAlloc(LMEM_FIXED, kLargeBlock));
+    if (copy == nullptr) {
+      ::LocalFree(split);
+      return nullptr;
+    }
+    auto* text = reinterpret_cast<wchar_t*>(copy + count + 1);
+    for (int i = 0; i < count; ++i) {
+      copy[i] = text;
+      text = std::copy(split[i], split[i] + std::wcslen(split[i]) + 1, text);
+    }
+    copy[count] = nullptr;
+    ::LocalFree(split);
+    return copy;
   }
 
   // The system's array lives on the process heap until it is freed.
