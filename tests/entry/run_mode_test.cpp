@@ -79,7 +79,8 @@ class CommandLineTest : public ::testing::Test {
     c.CommandLineToArgvW = [this](LPCWSTR line, int* count) -> LPWSTR* {
       EXPECT_EQ(line, command_line_) << "splits the process's own command line";
       if (split_fails_) return nullptr;
-      split_ = LargeCopy(::CommandLineToArgvW(line, count), *count);
+      LPWSTR* split = ::CommandLineToArgvW(line, count);
+      split_ = LargeCopy(split, *count);
       return split_;
     };
     return c;
