@@ -87,8 +87,8 @@ class CommandLineTest : public ::testing::Test {
   }
 
   // The system's array moved into a block so large that the heap maps it on
-  // its own and releases the mapping when it is freed: no allocation of
-  // another thread can take the freed address before the check reads it.
+  // its own and releases the mapping when it is freed: the small allocations
+  // of other threads cannot take the freed address before the check reads it.
   static LPWSTR* LargeCopy(LPWSTR* split, int count) {
     if (split == nullptr) return nullptr;
     constexpr size_t kLargeBlock = size_t{4} << 20;
