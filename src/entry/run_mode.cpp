@@ -4,9 +4,9 @@
 
 #include "entry/interactive_startup.h"
 #include "platform/command_line.h"
-#include "service/data_removal.h"
 #include "service/service_host.h"
 #include "service/service_manager.h"
+#include "uninstall/data_removal.h"
 
 namespace tarnwick {
 

@@ -95,6 +95,12 @@ struct EventSource {
   static Type Invalid() noexcept { return nullptr; }
   static void Close(Type value) noexcept { ::DeregisterEventSource(value); }
 };
+// A registry key this code opened.
+struct RegistryKey {
+  using Type = HKEY;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { ::RegCloseKey(value); }
+};
 // A window this code created and destroys itself.
 struct Window {
   using Type = HWND;
@@ -111,6 +117,7 @@ using UniqueModule = UniqueAny<handle_traits::Module>;
 using UniqueLocalMemory = UniqueAny<handle_traits::Local>;
 using UniqueCoTaskMemory = UniqueAny<handle_traits::CoTaskMem>;
 using UniqueWindow = UniqueAny<handle_traits::Window>;
+using UniqueRegistryKey = UniqueAny<handle_traits::RegistryKey>;
 using UniqueEventSource = UniqueAny<handle_traits::EventSource>;
 
 }  // namespace tarnwick

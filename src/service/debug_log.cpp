@@ -14,7 +14,7 @@ void DebugLog(const std::wstring& message, const Call<decltype(::OutputDebugStri
   output(line.c_str());
 }
 
-void ReportLine(const std::wstring& message, const ServiceCalls& calls, WORD event_type) {
+void ReportLine(const std::wstring& message, const LineCalls& calls, WORD event_type) {
   DebugLog(message, calls.OutputDebugStringW);
   const UniqueEventSource source(calls.RegisterEventSourceW(nullptr, kEventSourceName));
   if (!source) return;

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "platform/calls.h"
-#include "service/service_calls.h"
 
 namespace tarnwick {
 
@@ -20,6 +19,15 @@ inline constexpr wchar_t kEventSourceName[] = L"Tarnwick";
 // (resources/messages.mc).
 constexpr DWORD kLineEventId = 1;
 
+// The calls a line goes out through, defaulting to the real ones; the call
+// tables of the privileged copies derive from this one.
+struct LineCalls {
+  Call<decltype(::OutputDebugStringW)> OutputDebugStringW = ::OutputDebugStringW;
+  // The Application event log, where an administrator finds the lines.
+  Call<decltype(::RegisterEventSourceW)> RegisterEventSourceW = ::RegisterEventSourceW;
+  Call<decltype(::ReportEventW)> ReportEventW = ::ReportEventW;
+};
+
 // Writes "[Tarnwick] " + message + "\n" as one OutputDebugStringW call, so a
 // monitor receives the whole line as one message.
 void DebugLog(const std::wstring& message,
@@ -28,7 +36,7 @@ void DebugLog(const std::wstring& message,
 // A line of a privileged copy: DebugLog, and the message (without the
 // prefix) as one event of the given type from the source "Tarnwick". A line
 // the event log cannot take is still on the debugger output.
-void ReportLine(const std::wstring& message, const ServiceCalls& calls,
+void ReportLine(const std::wstring& message, const LineCalls& calls,
                 WORD event_type = EVENTLOG_ERROR_TYPE);
 
 }  // namespace tarnwick

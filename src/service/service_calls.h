@@ -1,8 +1,7 @@
 // The Windows calls of the service subsystem (the operations, the operation
-// lock, the trust checks they make, the service host, the data folder's
-// removal and the lines of the privileged copies), defaulting to the real
-// ones. Handles are closed by
-// their owners, not through this table.
+// lock, the trust checks they make, the service host and their lines),
+// defaulting to the real ones. Handles are closed by their owners, not
+// through this table.
 #pragma once
 
 #include <windows.h>
@@ -11,13 +10,14 @@
 
 #include "platform/calls.h"
 #include "platform/system_library.h"
+#include "service/debug_log.h"
 #include "trust/trust_calls.h"
 
 namespace tarnwick {
 
 inline constexpr wchar_t kKernel32[] = L"kernel32.dll";
 
-struct ServiceCalls : TrustCalls {
+struct ServiceCalls : TrustCalls, LineCalls {
   Call<decltype(::GetModuleFileNameW)> GetModuleFileNameW = ::GetModuleFileNameW;
   Call<decltype(::OpenSCManagerW)> OpenSCManagerW = ::OpenSCManagerW;
   Call<decltype(::CreateServiceW)> CreateServiceW = ::CreateServiceW;
@@ -29,13 +29,9 @@ struct ServiceCalls : TrustCalls {
   Call<decltype(::QueryServiceStatusEx)> QueryServiceStatusEx = ::QueryServiceStatusEx;
   Call<decltype(::DeleteService)> DeleteService = ::DeleteService;
   Call<decltype(::Sleep)> Sleep = ::Sleep;
-  Call<decltype(::OutputDebugStringW)> OutputDebugStringW = ::OutputDebugStringW;
   Call<decltype(::ConvertStringSecurityDescriptorToSecurityDescriptorW)>
       ConvertStringSecurityDescriptorToSecurityDescriptorW =
           ::ConvertStringSecurityDescriptorToSecurityDescriptorW;
-  // The Application event log, where an administrator finds the lines.
-  Call<decltype(::RegisterEventSourceW)> RegisterEventSourceW = ::RegisterEventSourceW;
-  Call<decltype(::ReportEventW)> ReportEventW = ::ReportEventW;
   // The operation lock. Private namespaces are not offered everywhere (Wine
   // has a stub that answers null, and calling AddSIDToBoundaryDescriptor
   // there ends the process), so their calls are found at run time, never
@@ -61,15 +57,6 @@ struct ServiceCalls : TrustCalls {
   Call<decltype(::SetDefaultDllDirectories)> SetDefaultDllDirectories = ::SetDefaultDllDirectories;
   Call<decltype(::LoadLibraryExW)> LoadLibraryExW = ::LoadLibraryExW;
   Call<decltype(::GetProcAddress)> GetProcAddress = ::GetProcAddress;
-  // The uninstall's removal of the data folder.
-  Call<decltype(::OpenProcessToken)> OpenProcessToken = ::OpenProcessToken;
-  Call<decltype(::GetTokenInformation)> GetTokenInformation = ::GetTokenInformation;
-  Call<decltype(::GetFileInformationByHandleEx)> GetFileInformationByHandleEx =
-      ::GetFileInformationByHandleEx;
-  Call<decltype(::OpenFileById)> OpenFileById = ::OpenFileById;
-  Call<decltype(::SetFileInformationByHandle)> SetFileInformationByHandle =
-      ::SetFileInformationByHandle;
-  Call<decltype(::MoveFileExW)> MoveFileExW = ::MoveFileExW;
 };
 
 }  // namespace tarnwick

@@ -28,7 +28,8 @@ ConfigLocation TunnelConfigLocation(const TrustCalls& calls) {
     location.error = FAILED(result) ? result : E_UNEXPECTED;
     return location;
   }
-  location.folder = std::wstring(known) + L"\\" + kConfigFolderName;
+  location.program_data = known;
+  location.folder = location.program_data + L"\\" + kConfigFolderName;
   location.file = location.folder + L"\\" + kConfigFileName;
   return location;
 }

@@ -18,9 +18,10 @@ inline constexpr wchar_t kConfigFolderName[] = L"Tarnwick";
 inline constexpr wchar_t kConfigFileName[] = L"tarnwick.conf";
 
 struct ConfigLocation {
-  std::wstring folder;   // "<ProgramData>\Tarnwick"
-  std::wstring file;     // the folder, then "\tarnwick.conf"
-  HRESULT error = S_OK;  // why both are empty
+  std::wstring program_data;  // the known folder itself
+  std::wstring folder;        // "<ProgramData>\Tarnwick"
+  std::wstring file;          // the folder, then "\tarnwick.conf"
+  HRESULT error = S_OK;       // why both are empty
 
   explicit operator bool() const { return !file.empty(); }
 };

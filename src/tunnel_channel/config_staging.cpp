@@ -1,7 +1,9 @@
 #include "tunnel_channel/config_staging.h"
 
+#include <optional>
 #include <vector>
 
+#include "platform/random_name.h"
 #include "platform/security_descriptor.h"
 #include "platform/unique_handle.h"
 #include "trust/tunnel_config.h"
@@ -66,22 +68,6 @@ bool VouchForFolder(const std::wstring& folder, const TunnelChannelCalls& calls)
                                nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
 }
 
-// A name no other process can guess, so none can lay a link there first.
-std::wstring UnpredictableSuffix(const TunnelChannelCalls& calls) {
-  BYTE random[16];
-  if (!BCRYPT_SUCCESS(calls.BCryptGenRandom(nullptr, random, sizeof(random),
-                                            BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-    return {};
-  }
-  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring suffix;
-  for (BYTE b : random) {
-    suffix += kDigits[b >> 4];
-    suffix += kDigits[b & 0x0F];
-  }
-  return suffix;
-}
-
 }  // namespace
 
 std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls) {
@@ -110,9 +96,9 @@ std::wstring WriteTunnelConfig(const std::string& config, const TunnelChannelCal
   // The text goes to a new file of this call first and replaces
   // tarnwick.conf in one step, so a failed write never destroys the working
   // configuration.
-  const std::wstring suffix = UnpredictableSuffix(calls);
-  if (suffix.empty()) return {};
-  const std::wstring temporary = path + L"." + suffix + L".tmp";
+  const std::optional<std::wstring> suffix = UnpredictableName(calls.BCryptGenRandom);
+  if (!suffix) return {};
+  const std::wstring temporary = path + L"." + *suffix + L".tmp";
 
   const UniqueLocalMemory descriptor = DescriptorFromSddl(calls, kConfigFileSddl);
   if (!descriptor) return {};

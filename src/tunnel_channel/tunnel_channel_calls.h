@@ -20,13 +20,11 @@
 #include <shellapi.h>
 
 #include "platform/calls.h"
+#include "platform/random_name.h"
 #include "platform/system_library.h"
 #include "trust/trust_calls.h"
 
 namespace tarnwick {
-
-// What the random-number call gives when bcrypt.dll cannot be loaded.
-inline constexpr NTSTATUS kStatusDllNotFound = static_cast<NTSTATUS>(0xC0000135L);
 
 struct TunnelChannelCalls : TrustCalls {
   // Configuration staging (the folder's location comes from the trust
@@ -36,10 +34,7 @@ struct TunnelChannelCalls : TrustCalls {
   Call<decltype(::FlushFileBuffers)> FlushFileBuffers = ::FlushFileBuffers;
   Call<decltype(::MoveFileExW)> MoveFileExW = ::MoveFileExW;
   Call<decltype(::DeleteFileW)> DeleteFileW = ::DeleteFileW;
-  // bcrypt.dll is not a known DLL: taken from System32 only.
-  Call<decltype(::BCryptGenRandom)> BCryptGenRandom =
-      SystemLibraryCall<decltype(::BCryptGenRandom)>(L"bcrypt.dll", "BCryptGenRandom",
-                                                     kStatusDllNotFound);
+  GenRandomCall BCryptGenRandom = SystemGenRandom();
   Call<decltype(::OpenProcessToken)> OpenProcessToken = ::OpenProcessToken;
   Call<decltype(::GetTokenInformation)> GetTokenInformation = ::GetTokenInformation;
   Call<decltype(::SetSecurityInfo)> SetSecurityInfo = ::SetSecurityInfo;
