@@ -2,8 +2,8 @@
 # The per-machine MSI end to end, in a fresh Wine prefix of its own: install,
 # the installed tarnwick.exe installing and running the tunnel service,
 # uninstall with the tunnel running (nothing of ours left), major upgrade
-# while connected, refused downgrade, uninstall meeting a link and a held
-# file. One line per case; the first failure ends the run with a message
+# while connected, refused downgrade, uninstall meeting links, a second name
+# and a held file, and the restart after it. One line per case; the first failure ends the run with a message
 # saying what was wrong and a non-zero exit code.
 #
 #   msi_test.sh --msi <pkg.msi> --version <x.y.z>
@@ -374,33 +374,43 @@ expect_one_entry "$version"
 expect_app_installed
 ok "$older_version over $version refused (exit $refused_code) by the downgrade launch condition; $version still installed"
 
-# ---- uninstall meeting a link and a held file ----
+# ---- uninstall meeting links, a second name and a held file ----
 case_name=uninstall-guarded
-# The folder's owner may put a link to anything in it, give a file a second
-# name there, and hold a file open without letting anyone delete it.
-mkdir -p "$work/outside/inner" && echo "not the package's" >"$work/outside/inner/precious.txt"
-ln -s "$work/outside" "$data_dir/evil" && ln "$work/outside/inner/precious.txt" "$data_dir/second" \
-  || fail "cannot make the links"
+# The folder's owner may put a link to anything in it, give a file of their
+# own a second name there, and hold a file open without letting anyone
+# delete it.
+mkdir -p "$work/outside/inner" && echo "not the package's" >"$work/outside/inner/precious.dll"
+ln -s "$work/outside" "$data_dir/evil" && mkdir -p "$data_dir/sub" \
+  && ln "$work/outside/inner/precious.dll" "$data_dir/sub/precious.dll" || fail "cannot make the links"
 wine "$holder" 'C:\ProgramData\Tarnwick\held.txt' 120 </dev/null >"$work/logs/holder.out" 2>>"$wine_log" &
 holder_pid=$!
 for _ in $(seq 20); do grep -q held "$work/logs/holder.out" && break; sleep 0.5; done
 msi final-uninstall /x "$(winpath "$msi")" /qn
 [ "$code" = 0 ] || fail "msiexec /x with a held file exited with '${code:-nothing}', expected 0"
 [ ! -e "$data_dir/tarnwick.conf" ] || fail "the key ProgramData\\Tarnwick\\tarnwick.conf is still there"
-[ "$(cat "$work/outside/inner/precious.txt" 2>&1)" = "not the package's" ] || fail "the link's target lost its file"
-pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations </dev/null 2>>"$wine_log" | tr -d '\r')
-for name in held.txt second; do
-  grep -qiF "\\??\\C:\\ProgramData\\Tarnwick\\$name" <<<"$pending" \
-    || fail "$name is not scheduled for deletion at restart: ${pending:-no PendingFileRenameOperations}"
-done
-logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\held.txt cannot be deleted now' || fail "no line names the held file"
+[ "$(cat "$work/outside/inner/precious.dll" 2>&1)" = "not the package's" ] || fail "the outside file lost its content"
+[ ! -e "$data_dir/sub" ] || fail "the second name's folder is still there: $(ls -A "$data_dir/sub" | tr '\n' ' ')"
+logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\held.txt is held open by another program; left in place' \
+  || fail "no line names the held file"
 # Wine cannot remove a symbolic link without following it, so the product
 # leaves it there and names it; Windows removes the link itself.
 [ -L "$data_dir/evil" ] && ! logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\evil is a link' \
   && fail "the link is left without a line naming it"
+pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations </dev/null 2>>"$wine_log" | tr -d '\r')
+grep -qiF 'ProgramData\Tarnwick\' <<<"$pending" && fail "a path below ProgramData\\Tarnwick waits for the restart: $pending"
+ok "exit 0; key and the second name gone, the outside file intact, the held file and the link left and named, nothing below ProgramData\\Tarnwick scheduled"
+
+# ---- the restart after it ----
+case_name=restart
+# What the owner can do next: put a link to the outside folder where the
+# removed subfolder was. A restart resolves every path it was given afresh.
 stop_process "$holder_pid"; holder_pid=""
-rm -f "$data_dir/evil"; rm -rf "$data_dir"
+ln -s "$work/outside/inner" "$data_dir/sub" || fail "cannot make the link"
+w wineboot -r || fail "wineboot -r failed"
+[ "$(cat "$work/outside/inner/precious.dll" 2>&1)" = "not the package's" ] \
+  || fail "the restart deleted the file the new link leads to"
+rm -f "$data_dir/evil" "$data_dir/sub"; rm -rf "$data_dir"
 w reg delete "$session_manager" /v PendingFileRenameOperations /f
-ok "exit 0; key gone, held.txt and a second name due at restart, the links' targets intact"
+ok "the file behind a link laid after the uninstall survives the restart"
 
 echo "msi_test: all cases passed in $((SECONDS - started)) s"
