@@ -3,6 +3,7 @@
 #include "platform/file_trust.h"
 #include "platform/security_descriptor.h"
 #include "platform/system_error.h"
+#include "platform/unique_handle.h"
 
 namespace tarnwick {
 
@@ -29,6 +30,16 @@ ServiceOperationLock::ServiceOperationLock(const ServiceCalls& calls) : calls_(c
            CallFailed(L"CreateMutexW", calls_.GetLastError());
     return;
   }
+  // Anyone may create an object under the global name first, and hold it
+  // to keep every change waiting: only one that SYSTEM or an administrator
+  // made is waited on.
+  if (!OwnedByAdministrators()) {
+    mutex_.reset();
+    bypassed_ = true;
+    why_ = L"going on without the operation lock " + name +
+           L": it was made by an account other than SYSTEM or Administrators";
+    return;
+  }
   // An abandoned lock was held by a copy that died mid-operation: the
   // service is in whatever state it left, which this operation handles.
   const DWORD waited = calls_.WaitForSingleObject(mutex_.get(), kServiceOperationWaitMs);
@@ -45,6 +56,20 @@ ServiceOperationLock::~ServiceOperationLock() {
   mutex_.reset();
   if (namespace_ != nullptr) (void)calls_.ClosePrivateNamespace(namespace_, 0);
   if (boundary_ != nullptr) calls_.DeleteBoundaryDescriptor(boundary_);
+}
+
+bool ServiceOperationLock::OwnedByAdministrators() const {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD read =
+      calls_.GetSecurityInfo(mutex_.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                             nullptr, nullptr, nullptr, &descriptor);
+  const UniqueLocalMemory descriptor_owner(descriptor);
+  if (read != ERROR_SUCCESS || owner == nullptr || !::IsValidSid(owner)) return false;
+  const UniqueLocalMemory system = WellKnownSid(Principal::kSystem);
+  const UniqueLocalMemory administrators = WellKnownSid(Principal::kAdministrators);
+  return (system && ::EqualSid(owner, system.get())) ||
+         (administrators && ::EqualSid(owner, administrators.get()));
 }
 
 std::wstring ServiceOperationLock::OpenNamespace(const SECURITY_ATTRIBUTES& attributes) {

@@ -17,7 +17,9 @@ namespace tarnwick {
 inline constexpr wchar_t kOperationNamespace[] = L"Tarnwick";
 inline constexpr wchar_t kOperationMutexName[] = L"Tarnwick\\ServiceOperation";
 inline constexpr wchar_t kOperationMutexFallbackName[] = L"Global\\TarnwickServiceOperation";
-inline constexpr wchar_t kOperationLockSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+// Owned by Administrators, whether SYSTEM or an elevated administrator
+// makes it: a lock object of any other owner is not ours.
+inline constexpr wchar_t kOperationLockSddl[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
 // How long a copy waits for the one before it.
 constexpr DWORD kServiceOperationWaitMs = 3000;
@@ -31,8 +33,8 @@ class ServiceOperationLock {
   ServiceOperationLock& operator=(const ServiceOperationLock&) = delete;
 
   // Whether the operation may go on: the lock is held, or a lock object of
-  // someone else's stands at its name and cannot be opened (the user's
-  // change is not refused for it).
+  // someone else's stands at its name, which is passed by (the user's
+  // change is not refused for it, nor kept waiting on it).
   [[nodiscard]] bool proceed() const { return held_ || bypassed_; }
   // Why it is not held; empty when it is.
   [[nodiscard]] const std::wstring& why() const { return why_; }
@@ -40,6 +42,8 @@ class ServiceOperationLock {
  private:
   // The mutex's name: in the private namespace when the system offers one.
   std::wstring OpenNamespace(const SECURITY_ATTRIBUTES& attributes);
+  // Whether the mutex is owned by SYSTEM or Administrators.
+  bool OwnedByAdministrators() const;
 
   const ServiceCalls& calls_;
   HANDLE boundary_ = nullptr;

@@ -16,6 +16,10 @@ ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner, Ele
     state.unfinished_copy.reset();
   }
 
+  // Without a switch the copy would be the interactive application, which
+  // brings this window forward and ends with 0: never a change.
+  if (parameters.empty()) return kFailed;
+
   // A path cut to fit the buffer names something else: no prompt is shown.
   DWORD error = ERROR_SUCCESS;
   const std::wstring executable =

@@ -35,7 +35,8 @@ struct ElevationState {
 // Starts this executable elevated with the parameters as given (a caller
 // quotes any path itself), its prompt owned by the window owner (may be
 // null), and waits for it at most kElevatedHelperTimeoutMs. While a copy
-// kept in state still runs, fails without starting another.
+// kept in state still runs, fails without starting another; empty
+// parameters (no switch) fail without starting one.
 [[nodiscard]] ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner,
                                                ElevationState& state,
                                                const TunnelChannelCalls& calls = {});

@@ -5,8 +5,6 @@
 #include <string>
 
 #include "embedding/encodable_value.h"
-#include "platform/command_line.h"
-#include "tunnel_channel/config_staging.h"
 #include "tunnel_channel/tunnel_stats.h"
 
 namespace tarnwick {
@@ -16,28 +14,25 @@ using flutter::EncodableValue;
 using flutter::EncodableValueMap;
 using flutter::MethodResult;
 
-// The intents of tunnel changes: a connect with its configuration, a
-// disconnect. The same intent asked for again while it is the last change
-// shares that change's outcome.
-constexpr char kStartIntent[] = "startTunnel\n";
-constexpr char kStopIntent[] = "stopTunnel";
-
-// Answers the method with the outcome of its elevated copy, on the worker.
+// Answers the method with the outcome of its change, on the worker.
 ElevationWorker::Answer AnswerWith(std::unique_ptr<MethodResult> result, const char* cancelled,
                                    const char* failed) {
   return [result = std::shared_ptr<MethodResult>(std::move(result)), cancelled,
-          failed](ElevationOutcome outcome) {
+          failed](ChangeOutcome outcome) {
     switch (outcome) {
-      case kSucceeded: result->Success(EncodableValue(true)); return;
-      case kCancelled: result->Error("CANCELLED", cancelled); return;
-      case kFailed: break;
+      case ChangeOutcome::kSucceeded: result->Success(EncodableValue(true)); return;
+      case ChangeOutcome::kCancelled: result->Error("CANCELLED", cancelled); return;
+      case ChangeOutcome::kConfigNotWritten:
+        result->Error("CONFIG_WRITE", "Failed to write config file");
+        return;
+      case ChangeOutcome::kFailed: break;
     }
     result->Error("TUNNEL_ERROR", failed);
   };
 }
 
 void StartTunnel(const EncodableValue* arguments, std::unique_ptr<MethodResult> result,
-                 ElevationWorker& worker, const TunnelChannelCalls& calls) {
+                 ElevationWorker& worker) {
   const auto* map = arguments ? std::get_if<EncodableValueMap>(arguments) : nullptr;
   if (map == nullptr) {
     result->Error("INVALID_ARGS", "Config is required");
@@ -56,28 +51,15 @@ void StartTunnel(const EncodableValue* arguments, std::unique_ptr<MethodResult> 
     return;
   }
 
-  const std::string intent = std::string(kStartIntent) + *config;
-  std::wstring parameters;
-  // Nothing is staged for a change that is answered at once, or that joins
-  // the same connect already staged and on its way.
-  if (worker.Admit(intent) == ElevationWorker::Queued::kQueued) {
-    const std::wstring path = WriteTunnelConfig(*config, calls);
-    if (path.empty()) {
-      // No elevation prompt for a configuration the service could not read.
-      result->Error("CONFIG_WRITE", "Failed to write config file");
-      return;
-    }
-    parameters = std::wstring(kInstallSwitch) + L" " + QuoteArgument(path);
-  }
-  worker.Queue(
-      intent, std::move(parameters),
-      AnswerWith(std::move(result), "Connection cancelled", "Could not start the VPN service"));
+  // Staged on the worker when this connect runs, not now: a connect still
+  // waiting must not be handed another's text.
+  worker.Connect(*config, AnswerWith(std::move(result), "Connection cancelled",
+                                     "Could not start the VPN service"));
 }
 
 void StopTunnel(std::unique_ptr<MethodResult> result, ElevationWorker& worker) {
   // The configuration file stays; the next start overwrites it.
-  worker.Queue(
-      kStopIntent, kRemoveSwitch,
+  worker.Disconnect(
       AnswerWith(std::move(result), "Disconnect cancelled", "Could not stop the VPN service"));
 }
 
@@ -99,7 +81,7 @@ void HandleTunnelMethodCall(const flutter::MethodCall& call,
   if (!result) return;  // nothing to answer through
   const std::string& method = call.method_name();
   if (method == "startTunnel") {
-    StartTunnel(call.arguments(), std::move(result), worker, calls);
+    StartTunnel(call.arguments(), std::move(result), worker);
   } else if (method == "stopTunnel") {
     StopTunnel(std::move(result), worker);
   } else if (method == "getStatus") {

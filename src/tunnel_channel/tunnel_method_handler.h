@@ -1,9 +1,9 @@
 // The handler of the channel "com.tarnwick.vpn/tunnel": the only place where
 // a request of the UI becomes an action on the tunnel. Every call gets
 // exactly one answer: at once on the UI thread, except for a start or stop
-// that gets as far as its elevated copy, which is answered from the worker
-// once the copy's outcome is known (or never, when the worker is stopped
-// before it runs, as for an engine that ends).
+// that the worker takes, which is answered from the worker once its change
+// has run (or never, when the worker is stopped before it runs, as for an
+// engine that ends).
 #pragma once
 
 #include <memory>
@@ -17,8 +17,8 @@
 namespace tarnwick {
 
 // startTunnel, stopTunnel, getStatus and getStats; NotImplemented for any
-// other name. Runs on the UI thread; calls is for the staging of the
-// configuration, the worker has its own for the elevation.
+// other name. Runs on the UI thread; calls is for the traffic counters,
+// the worker stages and elevates with its own.
 void HandleTunnelMethodCall(const flutter::MethodCall& call,
                             std::unique_ptr<flutter::MethodResult> result, ElevationWorker& worker,
                             const TunnelChannelCalls& calls = {},
