@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/security_descriptor.h"
 #include "platform/unique_handle.h"
+#include "service/operation_lock.h"
 #include "tests/support/app_window.h"
 #include "tests/support/paths.h"
 #include "tests/support/process.h"
@@ -183,9 +185,13 @@ TEST_F(LiveWindowTest, StatusDuringAConnectIsAnsweredBeforeTheConnect) {
 
 TEST_F(LiveWindowTest, ClosingDuringAConnectLeavesWhatTheElevatedCopyDid) {
   // Elevated copies take this lock before they touch the service; held
-  // here, it keeps the connect's copy at work for as long as this test
-  // wants.
-  UniqueKernelHandle lock(::CreateMutexW(nullptr, TRUE, L"Global\\TarnwickServiceOperation"));
+  // here, as another copy would hold it (owned by Administrators, which a
+  // copy trusts), it keeps the connect's copy at work for as long as this
+  // test wants.
+  const tarnwick::UniqueLocalMemory descriptor =
+      tarnwick::SecurityDescriptorFromSddl(tarnwick::kOperationLockSddl);
+  SECURITY_ATTRIBUTES attributes = tarnwick::AttributesOf(descriptor);
+  UniqueKernelHandle lock(::CreateMutexW(&attributes, TRUE, tarnwick::kOperationMutexFallbackName));
   ASSERT_TRUE(lock);
   ASSERT_NE(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 

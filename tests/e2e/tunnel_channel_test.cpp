@@ -40,7 +40,7 @@ constexpr char kConfig[] =
     "[Peer]\n"
     "PublicKey = W7hBaZUcmWBiha1wVGvp/taOW4/hs/k5qtojjK88ZqU=\n"
     "AllowedIPs = 10.66.0.0/24\n";
-constexpr char kTwoPeers[] =
+constexpr char kThreePeers[] =
     "[Interface]\n"
     "PrivateKey = mX6DP8ne3y7cRREUKfZSO7SJcRQuGFK6AYRoprA7/x8=\n"
     "Address = 10.66.0.2/32\n"
@@ -52,7 +52,11 @@ constexpr char kTwoPeers[] =
     "[Peer]\n"
     "PublicKey = qwPoRz0HFWcV+M3WEV61eLlr/hgqe66/VIsTpTn9aeM=\n"
     "AllowedIPs = 10.67.0.0/24\n"
-    "Endpoint = 192.0.2.7:51820\n";
+    "Endpoint = 192.0.2.7:51820\n"
+    "\n"
+    "[Peer]\n"
+    "PublicKey = xTIBA5rboUvnH4htodjb6e697QjLERt1NAB4mZqp8Dg=\n"
+    "AllowedIPs = 10.68.0.0/24\n";
 
 // Method calls as the UI encodes them.
 Bytes CallWithoutArguments(const std::string& method) {
@@ -130,20 +134,29 @@ class TunnelChannelTest : public ::testing::Test {
     worker_ = std::make_unique<ElevationWorker>(nullptr, calls_);
   }
 
-  // Decodes the message as the channel does and returns the handler's reply,
-  // given at once or from the worker.
-  Bytes Send(const Bytes& message) {
+  // Decodes the message as the channel does and hands it to the handler;
+  // the reply arrives at once or from the worker.
+  std::future<Bytes> SendAsync(const Bytes& message) {
     const auto& codec = flutter::StandardMethodCodec::GetInstance();
     auto call = codec.DecodeMethodCall(message.data(), message.size());
     EXPECT_NE(call, nullptr);
-    if (!call) return {};
-    // Shared: a reply later than the wait below must still find it.
+    // Shared: a reply later than the caller's wait must still find it.
     auto reply = std::make_shared<std::promise<Bytes>>();
     std::future<Bytes> replied = reply->get_future();
+    if (!call) {
+      reply->set_value({});
+      return replied;
+    }
     auto result = std::make_unique<flutter::EngineMethodResult>(
         [reply](const uint8_t* data, size_t size) { reply->set_value(Bytes(data, data + size)); },
         &codec);
     HandleTunnelMethodCall(*call, std::move(result), *worker_, calls_);
+    return replied;
+  }
+
+  // The handler's reply to the message.
+  Bytes Send(const Bytes& message) {
+    std::future<Bytes> replied = SendAsync(message);
     if (replied.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
       ADD_FAILURE() << "no reply";
       return {};
@@ -208,28 +221,32 @@ TEST_F(TunnelChannelTest, StartStatusStopRoad) {
   EXPECT_EQ(Send(CallWithoutArguments("stopTunnel")), kSuccessTrue);
 }
 
-// A second start with another configuration restarts the running tunnel,
-// which then runs the second.
-TEST_F(TunnelChannelTest, SecondStartRunsTheNewConfiguration) {
+// Two connects sent back to back, the second while the first still runs:
+// each installs the configuration it carried, so the tunnel first runs the
+// first, then is restarted with the second, and both are answered true.
+TEST_F(TunnelChannelTest, BackToBackConnectsEachInstallTheirOwnConfiguration) {
   const std::string read_line =
       "[tunnel-standin] read configuration \"" + Narrow(config_.path()) + "\": ";
-  ASSERT_EQ(Send(StartTunnelCall(kConfig)), kSuccessTrue);
-  ASSERT_TRUE(WaitForTunnelServiceState(SERVICE_RUNNING, kServiceBoundMs));
-  const DWORD first_pid = QueryTunnelService().process_id;
-  ASSERT_TRUE(capture_.WaitForText(read_line + "1 peer", kServiceBoundMs));
+  std::future<Bytes> first = SendAsync(StartTunnelCall(kConfig));
+  std::future<Bytes> second = SendAsync(StartTunnelCall(kThreePeers));
+  const auto first_read = capture_.WaitForText(read_line + "1 peer", kServiceBoundMs);
+  ASSERT_TRUE(first_read.has_value()) << "the first start never read the first configuration";
+  ASSERT_EQ(first.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(first.get(), kSuccessTrue);
+  ASSERT_EQ(second.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(second.get(), kSuccessTrue);
 
-  ASSERT_EQ(Send(StartTunnelCall(kTwoPeers)), kSuccessTrue);
   std::string written;
   ASSERT_TRUE(ReadFileBytes(config_.path(), &written));
-  EXPECT_EQ(written, kTwoPeers);
+  EXPECT_EQ(written, kThreePeers);
   ASSERT_TRUE(WaitForTunnelServiceState(SERVICE_RUNNING, kServiceBoundMs));
   const DWORD second_pid = QueryTunnelService().process_id;
-  EXPECT_NE(second_pid, first_pid) << "the running tunnel was not restarted";
-  const auto second_read = capture_.WaitForText(read_line + "2 peers", kServiceBoundMs);
-  ASSERT_TRUE(second_read.has_value()) << "the running service never read the second file";
+  EXPECT_NE(second_pid, first_read->pid) << "the running tunnel was not restarted";
+  const auto second_read = capture_.WaitForText(read_line + "3 peers", kServiceBoundMs);
+  ASSERT_TRUE(second_read.has_value()) << "the second start never read the second configuration";
   EXPECT_EQ(second_read->pid, second_pid);
   EXPECT_EQ(
-      LinesFrom(capture_, first_pid, "[tunnel-standin] stop"),
+      LinesFrom(capture_, first_read->pid, "[tunnel-standin] stop"),
       (std::vector<std::string>{"[tunnel-standin] stop requested", "[tunnel-standin] stopped"}));
   EXPECT_EQ(Send(CallWithoutArguments("getStatus")), kSuccessTrue);
 }
@@ -244,6 +261,8 @@ TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
   calls_.SHGetKnownFolderPath = [&](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) {
     return AnswerKnownFolder(program_data, path);
   };
+  // The worker stages with the calls it was made with.
+  worker_ = std::make_unique<ElevationWorker>(nullptr, calls_);
   const std::wstring folder = JoinPath(program_data, L"Tarnwick");
   const std::wstring target = temp_.MakeDir(L"link-target");
   ASSERT_TRUE(MakeUnixSymlink(target, folder));

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/security_descriptor.h"
 #include "platform/system_error.h"
 #include "tests/support/paths.h"
 #include "tests/support/program_data.h"
@@ -56,6 +57,7 @@ struct FakeScm {
   DWORD delete_error = 0;
   DWORD lock_wait = WAIT_OBJECT_0;  // what waiting for the operation lock gives
   DWORD lock_error = 0;             // nonzero: CreateMutexW fails with it
+  std::wstring lock_owner;          // set: the object at the name is this SID's
   // Private namespaces: none (the fallback), or one created or opened.
   bool namespaces = false;
   bool namespace_exists = false;
@@ -131,7 +133,13 @@ class ServiceManagerTest : public ::testing::Test {
         scm_.last_error = scm_.lock_error;
         return static_cast<HANDLE>(nullptr);
       }
-      return ::CreateMutexW(nullptr, FALSE, nullptr);
+      // A real mutex with the owner the product asked for, or the one of
+      // another account's object that already stood at the name.
+      if (scm_.lock_owner.empty()) return ::CreateMutexW(attributes, FALSE, nullptr);
+      const tarnwick::UniqueLocalMemory other = tarnwick::SecurityDescriptorFromSddl(
+          (L"O:" + scm_.lock_owner + L"D:(A;;GA;;;WD)").c_str());
+      SECURITY_ATTRIBUTES theirs = tarnwick::AttributesOf(other);
+      return ::CreateMutexW(&theirs, FALSE, nullptr);
     };
     c.WaitForSingleObject = [this](HANDLE, DWORD timeout) {
       EXPECT_EQ(timeout, tarnwick::kServiceOperationWaitMs);
@@ -761,7 +769,7 @@ TEST_F(ServiceManagerTest, InstallConfirmsTheStartAndLeavesNoServiceThatDoesNotR
 // The lock is made where no other account can make or hold it first: a
 // private namespace bounded by the Administrators group, where the system
 // offers one; the global name where it does not. A lock object of another
-// account's that cannot be opened does not stop the user's change.
+// account's, openable or not, neither stops nor holds up the user's change.
 TEST_F(ServiceManagerTest, OperationLockLivesWhereOnlyAdministratorsCanMakeIt) {
   const struct {
     const char* name;
@@ -798,6 +806,16 @@ TEST_F(ServiceManagerTest, OperationLockLivesWhereOnlyAdministratorsCanMakeIt) {
        Lines({L"StopAndRemoveTunnel: going on without the operation lock "
               L"Global\\TarnwickServiceOperation: " +
               Failed(L"CreateMutexW", ERROR_ACCESS_DENIED)})},
+      // Held by its maker: waiting on it would time out.
+      {"another account's object that we may open",
+       [](FakeScm& s) {
+         s.lock_owner = L"S-1-5-21-1-2-3-1001";
+         s.lock_wait = WAIT_TIMEOUT;
+       },
+       L"Global\\TarnwickServiceOperation", 0,
+       Lines({L"StopAndRemoveTunnel: going on without the operation lock "
+              L"Global\\TarnwickServiceOperation: it was made by an account other than SYSTEM "
+              L"or Administrators"})},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

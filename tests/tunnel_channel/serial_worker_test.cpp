@@ -1,7 +1,7 @@
 // The worker queue: tasks one after another on one thread of its own, in
-// the order queued; Stop drops what has not started; changes asked for by
-// intent, shared and bounded; and method results answered from the worker
-// through the messenger's lock while the engine ends. Runs on the host presets too, under the
+// the order queued; Stop drops what has not started; and method results
+// answered from the worker through the messenger's lock while the engine
+// ends. Runs on the host presets too, under the
 // thread checker.
 #include "tunnel_channel/serial_worker.h"
 
@@ -68,54 +68,6 @@ TEST(SerialWorkerTest, RunsTasksInOrderOnOneThreadOfItsOwn) {
   ASSERT_FALSE(threads.empty());
   EXPECT_NE(threads.front(), std::this_thread::get_id());
   for (const std::thread::id& thread : threads) EXPECT_EQ(thread, threads.front());
-}
-
-// A change asked for again while it is the last one shares its outcome:
-// one job, identical answers. The same intent behind another change is a
-// change of its own, and beyond max_waiting waiting changes the next one is
-// answered at once.
-TEST(SerialWorkerTest, SameIntentAsTheLastChangeSharesItsJobAndTheWaitIsBounded) {
-  using Queued = IntentQueue<int>::Queued;
-  IntentQueue<int> queue(2, -1);
-  std::promise<void> started, release, last;
-  std::shared_future<void> gate = release.get_future().share();
-  std::atomic<int> jobs{0};
-  std::mutex mutex;
-  std::vector<std::string> answers;  // "<intent>=<outcome>", in the order given
-  const auto job = [&](int outcome) {
-    return [&, outcome] {
-      ++jobs;
-      if (outcome == 1) started.set_value();
-      gate.wait();
-      return outcome;
-    };
-  };
-  const auto answer = [&](std::string intent) {
-    return [&, intent](int outcome) {
-      std::lock_guard<std::mutex> lock(mutex);
-      answers.push_back(intent + "=" + std::to_string(outcome));
-      if (answers.size() == 5) last.set_value();
-    };
-  };
-
-  EXPECT_EQ(queue.Queue("connect a", job(1), answer("connect a")), Queued::kQueued);
-  ASSERT_EQ(started.get_future().wait_for(kPatience), std::future_status::ready);
-  EXPECT_EQ(queue.Queue("disconnect", job(2), answer("disconnect")), Queued::kQueued);
-  EXPECT_EQ(queue.Queue("disconnect", job(98), answer("disconnect")), Queued::kShared);
-  EXPECT_EQ(queue.Queue("connect a", job(3), answer("connect a")), Queued::kQueued);
-  EXPECT_EQ(queue.Admit("connect b"), Queued::kFull);
-  EXPECT_EQ(queue.Queue("connect b", job(99), answer("connect b")), Queued::kFull);
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(answers, std::vector<std::string>{"connect b=-1"}) << "answered at once";
-  }
-
-  release.set_value();
-  ASSERT_EQ(last.get_future().wait_for(kPatience), std::future_status::ready);
-  queue.Join();
-  EXPECT_EQ(jobs, 3);
-  EXPECT_EQ(answers, (std::vector<std::string>{"connect b=-1", "connect a=1", "disconnect=2",
-                                               "disconnect=2", "connect a=3"}));
 }
 
 TEST(SerialWorkerTest, StopDropsWhatHasNotStartedAndWaitsForNothing) {

@@ -10,11 +10,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <future>
 #include <initializer_list>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -124,19 +127,34 @@ class TunnelMethodHandlerTest : public ::testing::Test {
     c.CoUninitialize = [this] { worker_calls_.push_back({"CoUninitialize", nullptr}); };
     c.ShellExecuteExW = [this](SHELLEXECUTEINFOW* info) {
       worker_calls_.push_back({"ShellExecuteExW", info->hwnd});
-      elevations_.push_back(info->lpParameters ? info->lpParameters : L"<null>");
-      if (elevation_ == Elevation::kDeclined) {
+      const std::wstring parameters = info->lpParameters ? info->lpParameters : L"<null>";
+      elevations_.push_back(parameters);
+      // The prompt stays up while the test holds it.
+      if (prompt_gate_.valid()) {
+        if (prompt_up_ != nullptr) std::exchange(prompt_up_, nullptr)->set_value();
+        prompt_gate_.wait();
+      }
+      Elevation elevation = elevation_;
+      if (!elevation_script_.empty()) {
+        elevation = elevation_script_.front();
+        elevation_script_.pop_front();
+      }
+      if (elevation == Elevation::kDeclined) {
         ::SetLastError(ERROR_CANCELLED);
         return FALSE;
       }
+      // What the copy will install, once approved.
+      staged_at_start_.push_back(ReadAll(config_file_));
       // A real handle, closed with the real call; signalled, as a process
-      // that has ended.
+      // that has ended. A copy without a switch is the interactive
+      // application, which brings the window forward and ends with 0.
       info->hProcess = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
       EXPECT_NE(info->hProcess, nullptr);
+      exit_codes_[info->hProcess] = elevation == Elevation::kExits0 || parameters.empty() ? 0 : 1;
       return TRUE;
     };
-    c.GetExitCodeProcess = [this](HANDLE, LPDWORD code) {
-      *code = elevation_ == Elevation::kExits0 ? 0 : 1;
+    c.GetExitCodeProcess = [this](HANDLE process, LPDWORD code) {
+      *code = exit_codes_.at(process);
       return TRUE;
     };
     // The tunnel's adapter, when the test gives it one.
@@ -212,6 +230,19 @@ class TunnelMethodHandlerTest : public ::testing::Test {
     return replies.empty() ? ByteVector{0xEE} : replies.front();
   }
 
+  // Hands the message to the handler, with a result that keeps its one
+  // reply in *reply and tells when it is released.
+  void Dispatch(tarnwick::ElevationWorker& worker, const ByteVector& message, ByteVector* reply,
+                std::promise<void>* released) {
+    const auto& codec = flutter::StandardMethodCodec::GetInstance();
+    tarnwick::HandleTunnelMethodCall(
+        *codec.DecodeMethodCall(message.data(), message.size()),
+        std::make_unique<WatchedResult>(
+            [reply](const uint8_t* data, size_t size) { reply->assign(data, data + size); },
+            released),
+        worker, Calls(), ServiceFakes());
+  }
+
   void RemoveFiles() {
     ::DeleteFileW(config_file_.c_str());
     ::RemoveDirectoryW((root_ + L"\\Tarnwick").c_str());
@@ -224,8 +255,15 @@ class TunnelMethodHandlerTest : public ::testing::Test {
   Elevation elevation_ = Elevation::kExits0;
   bool running_ = false;
 
+  // Per elevation, in order, before elevation_ applies again.
+  std::deque<Elevation> elevation_script_;
+  std::shared_future<void> prompt_gate_;
+  std::promise<void>* prompt_up_ = nullptr;
+
   int staging_attempts_ = 0;
   std::vector<std::wstring> elevations_;
+  std::vector<std::string> staged_at_start_;  // the file as each approved copy found it
+  std::map<HANDLE, DWORD> exit_codes_;
   struct WorkerCall {
     std::string what;
     HWND owner;
@@ -298,8 +336,9 @@ TEST_F(TunnelMethodHandlerTest, StartTunnelWritesThenInstallsElevated) {
     // Entries other than "config" are ignored.
     const ByteVector arguments = Map({Str("config"), Str(row.config), Str("name"), Str("office")});
 
-    EXPECT_EQ(Hex(Handle(MethodCall("startTunnel", arguments),
-                         row.written ? Answered::kFromTheWorker : Answered::kAtOnce)),
+    // Staged on the worker: even a file that cannot be written is
+    // answered from there.
+    EXPECT_EQ(Hex(Handle(MethodCall("startTunnel", arguments), Answered::kFromTheWorker)),
               Hex(row.reply));
     EXPECT_EQ(staging_attempts_, 1);
     if (row.written) {
@@ -378,6 +417,64 @@ TEST_F(TunnelMethodHandlerTest, ChangesRunInArrivalOrderOnTheWorker) {
     EXPECT_EQ(worker_calls_[i].thread, worker_calls_[0].thread);
   }
   EXPECT_NE(worker_calls_[0].thread, std::this_thread::get_id());
+}
+
+// Connect A, and connect B while A's prompt is up; A is approved, B
+// declined. A's copy finds A's text, and each is answered for itself.
+TEST_F(TunnelMethodHandlerTest, EachConnectInstallsTheTextItCarried) {
+  std::promise<void> prompt_up, release;
+  prompt_up_ = &prompt_up;
+  prompt_gate_ = release.get_future().share();
+  elevation_script_ = {Elevation::kExits0, Elevation::kDeclined};
+  ByteVector replies[2];
+  std::promise<void> released[2];
+  {
+    tarnwick::ElevationWorker worker(nullptr, Calls());
+    Dispatch(worker, MethodCall("startTunnel", Map({Str("config"), Str("A")})), &replies[0],
+             &released[0]);
+    ASSERT_EQ(prompt_up.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    Dispatch(worker, MethodCall("startTunnel", Map({Str("config"), Str("B")})), &replies[1],
+             &released[1]);
+    release.set_value();
+    for (std::promise<void>& one : released) {
+      ASSERT_EQ(one.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    }
+  }
+  EXPECT_EQ(staged_at_start_, std::vector<std::string>{"A"});
+  EXPECT_EQ(Hex(replies[0]), Hex(SuccessWith(kTrue)));
+  EXPECT_EQ(Hex(replies[1]), Hex(ErrorOf("CANCELLED", "Connection cancelled")));
+}
+
+// The same failing connect asked for as fast as the UI can: shared, queued
+// or refused, never an elevated copy without its switch, never true.
+TEST_F(TunnelMethodHandlerTest, AFloodOfAFailingConnectIsNeverAnsweredTrue) {
+  elevation_ = Elevation::kExits1;
+  const ByteVector start = MethodCall("startTunnel", Map({Str("config"), Str(kConfig)}));
+  std::mutex mutex;
+  std::map<std::string, int> answers;  // reply in hex: count
+  {
+    tarnwick::ElevationWorker worker(nullptr, Calls());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < until) {
+      const auto& codec = flutter::StandardMethodCodec::GetInstance();
+      tarnwick::HandleTunnelMethodCall(*codec.DecodeMethodCall(start.data(), start.size()),
+                                       std::make_unique<flutter::EngineMethodResult>(
+                                           [&](const uint8_t* data, size_t size) {
+                                             std::lock_guard<std::mutex> lock(mutex);
+                                             ++answers[Hex(ByteVector(data, data + size))];
+                                           },
+                                           &codec),
+                                       worker, Calls(), ServiceFakes());
+    }
+  }
+  const std::string failed = Hex(ErrorOf("TUNNEL_ERROR", "Could not start the VPN service"));
+  EXPECT_GT(answers[failed], 0);
+  answers.erase(failed);
+  EXPECT_TRUE(answers.empty()) << "answered otherwise: " << testing::PrintToString(answers);
+  EXPECT_FALSE(elevations_.empty());
+  for (const std::wstring& parameters : elevations_) {
+    EXPECT_EQ(parameters, L"/svc-install \"" + config_file_ + L"\"");
+  }
 }
 
 TEST_F(TunnelMethodHandlerTest, StatusAndStatsNeverFail) {
