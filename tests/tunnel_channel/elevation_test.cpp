@@ -29,6 +29,7 @@ bool HandleOpen(HANDLE handle) {
 }
 
 struct FakeShell {
+  std::wstring request = L"/svc-remove";  // the parameters asked for
   std::wstring module_path = L"C:\\Program Files\\Tarnwick\\tarnwick.exe";
   bool module_fails = false;
   bool launch_fails = false;
@@ -188,6 +189,9 @@ TEST_F(ElevationTest, EveryWayItCanEndIsOneOfThreeOutcomes) {
       {"service change failed", [](FakeShell& s) { s.exit_code = 1; }, kFailed, true, true},
       {"still active code", [](FakeShell& s) { s.exit_code = STILL_ACTIVE; }, kFailed, true, true},
       {"done", [](FakeShell& s) { s.exit_code = 0; }, kSucceeded, true, true},
+      // A copy without a switch would be the interactive application,
+      // which ends with 0 whatever became of the tunnel.
+      {"no switch", [](FakeShell& s) { s.request.clear(); }, kFailed, false, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -195,7 +199,7 @@ TEST_F(ElevationTest, EveryWayItCanEndIsOneOfThreeOutcomes) {
     row.arrange(shell_);
     ElevationState state;
 
-    EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state, Calls()), row.outcome);
+    EXPECT_EQ(RunSelfElevated(shell_.request, nullptr, state, Calls()), row.outcome);
     EXPECT_EQ(shell_.launched.has_value(), row.launched);
     EXPECT_EQ(shell_.waits.size(), row.waited ? 1u : 0u);
     if (row.waited) {
@@ -236,7 +240,7 @@ TEST_F(ElevationTest, CopyLeftRunningHoldsOffTheNext) {
 
     shell_ = FakeShell{};
     shell_.kept_wait_result = row.kept_wait_result;
-    EXPECT_EQ(RunSelfElevated(L"/svc-remove", nullptr, state, Calls()), row.outcome);
+    EXPECT_EQ(RunSelfElevated(shell_.request, nullptr, state, Calls()), row.outcome);
     EXPECT_EQ(shell_.kept_waits, std::vector<DWORD>{0}) << "asked without waiting";
     const bool launched = row.outcome == kSucceeded;
     EXPECT_EQ(shell_.launched.has_value(), launched);
