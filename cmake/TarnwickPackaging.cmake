@@ -52,6 +52,28 @@ file(CONFIGURE OUTPUT ${TARNWICK_GENERATED_PACKAGING}/plugin_components.wxi CONT
 file(CONFIGURE OUTPUT ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi CONTENT
   "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n${_made_by}\n<Include>\n${_references}</Include>\n")
 
+# The tunnel's names, from the one header that holds them: every
+# `inline constexpr wchar_t kName[] = L"value";` line of it becomes
+# TARNWICK_IDENTITY_Name, and the package gets the ones it uses as defines.
+set(_identity_header ${PROJECT_SOURCE_DIR}/src/platform/tunnel_identity.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_identity_header})
+file(STRINGS ${_identity_header} _identity_lines
+     REGEX "^inline constexpr wchar_t k[A-Za-z]+\\[\\] = L\".*\";$")
+foreach(line IN LISTS _identity_lines)
+  string(REGEX REPLACE "^inline constexpr wchar_t k([A-Za-z]+).*$" "\\1" name "${line}")
+  string(REGEX REPLACE "^[^\"]*\"(.*)\";$" "\\1" value "${line}")
+  string(REPLACE "\\\\" "\\" value "${value}")  # the C++ escape of a backslash
+  set(TARNWICK_IDENTITY_${name} "${value}")
+endforeach()
+set(TARNWICK_PACKAGE_IDENTITY "")
+foreach(name TunnelServiceName ConfigFolderName ConfigFileName EventSourceName PolicyKey
+             UpgradeInProgressValue)
+  if(NOT DEFINED TARNWICK_IDENTITY_${name})
+    message(FATAL_ERROR "packaging: ${_identity_header} has no k${name}")
+  endif()
+  list(APPEND TARNWICK_PACKAGE_IDENTITY "${name}=${TARNWICK_IDENTITY_${name}}")
+endforeach()
+
 # tarnwick_add_msi(<target> <version> <output .msi>)
 # One package of the app folder with the given version. Its product code is
 # derived from the version: every build of one version is the same product.
@@ -59,15 +81,16 @@ function(tarnwick_add_msi target version output)
   string(UUID product_code NAMESPACE ${TARNWICK_UPGRADE_CODE}
          NAME "tarnwick-x64-${version}" TYPE SHA1 UPPER)
   if(NOT MINGW)
+    list(TRANSFORM TARNWICK_PACKAGE_IDENTITY PREPEND "-d" OUTPUT_VARIABLE identity)
     set(object ${CMAKE_BINARY_DIR}/${target}.wixobj)
     add_custom_command(OUTPUT ${output}
       COMMAND ${TARNWICK_CANDLE} -nologo -arch x64 -out ${object}
               -dVersion=${version} -dProductCode=${product_code}
               -dAppDir=${TARNWICK_APP_DIR} -dIconFile=${PROJECT_SOURCE_DIR}/src/resources/app.ico
-              -dGenerated=${TARNWICK_GENERATED_PACKAGING}
+              -dGenerated=${TARNWICK_GENERATED_PACKAGING} ${identity}
               ${TARNWICK_WXS}
       COMMAND ${TARNWICK_LIGHT} -nologo -out ${output} ${object}
-      DEPENDS ${TARNWICK_WXS} ${PROJECT_SOURCE_DIR}/src/resources/app.ico
+      DEPENDS ${TARNWICK_WXS} ${_identity_header} ${PROJECT_SOURCE_DIR}/src/resources/app.ico
               ${TARNWICK_GENERATED_PACKAGING}/plugin_components.wxi
               ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi
               ${TARNWICK_PACKAGED_TARGETS}
@@ -81,6 +104,10 @@ function(tarnwick_add_msi target version output)
   file(RELATIVE_PATH app_dir ${CMAKE_BINARY_DIR} ${TARNWICK_APP_DIR})
   file(RELATIVE_PATH icon_file ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/src/resources/app.ico)
   file(RELATIVE_PATH generated ${CMAKE_BINARY_DIR} ${TARNWICK_GENERATED_PACKAGING})
+  set(identity "")
+  foreach(define IN LISTS TARNWICK_PACKAGE_IDENTITY)
+    list(APPEND identity -D "${define}")
+  endforeach()
   if(TARNWICK_WIXL)
     set(wixl_env WIXL=${TARNWICK_WIXL})
   else()
@@ -91,7 +118,8 @@ function(tarnwick_add_msi target version output)
             bash ${TARNWICK_WIXL_STRICT} ${CMAKE_BINARY_DIR} ${output} ${TARNWICK_WXS}
             -D Version=${version} -D ProductCode=${product_code}
             -D AppDir=${app_dir} -D IconFile=${icon_file} -D Generated=${generated} -D Wixl=1
-    DEPENDS ${TARNWICK_WXS} ${TARNWICK_WIXL_STRICT}
+            ${identity}
+    DEPENDS ${TARNWICK_WXS} ${TARNWICK_WIXL_STRICT} ${_identity_header}
             ${TARNWICK_GENERATED_PACKAGING}/plugin_components.wxi
             ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi
             ${PROJECT_SOURCE_DIR}/src/resources/app.ico ${TARNWICK_PACKAGED_TARGETS}

@@ -53,7 +53,7 @@ wine_quiet() {
 monitor_pid=""
 cleanup() {
   # A tunnel left running by the demo (or by a person) goes with the run.
-  if wine sc query 'WireGuardTunnel$Tarnwick' >/dev/null 2>&1; then
+  if wine sc query "$(tarnwick_identity TunnelServiceName)" >/dev/null 2>&1; then
     echo "run: removing the tunnel service left installed"
     wine_quiet "$app/tarnwick.exe" /svc-remove || true
   fi

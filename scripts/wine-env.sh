@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Helpers for the private Wine prefix of a build tree and a virtual display.
 # Source this file; every function takes the build folder.
+source "$(dirname "${BASH_SOURCE[0]}")/identity.sh"
 
 wine_prefix_up() {
   export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -20,7 +21,7 @@ wine_prefix_up() {
   # copy would refuse to install the service from the build's app folder:
   # the administrator's switch for development machines (README). One
   # end-to-end test clears it for its refusal case and puts it back.
-  wine reg add 'HKLM\SOFTWARE\Tarnwick' /v AllowUnprotectedProgramFolder /t REG_DWORD /d 1 /f \
+  wine reg add "HKLM\\$(tarnwick_identity PolicyKey)" /v "$(tarnwick_identity AllowUnprotectedProgramFolderValue)" /t REG_DWORD /d 1 /f \
     >/dev/null 2>&1 </dev/null || true
 }
 

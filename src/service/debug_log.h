@@ -9,12 +9,12 @@
 #include <string>
 
 #include "platform/calls.h"
+#include "platform/tunnel_identity.h"
 
 namespace tarnwick {
 
-// The event source the package registers, with tarnwick.exe as its message
-// file.
-inline constexpr wchar_t kEventSourceName[] = L"Tarnwick";
+// The event source (kEventSourceName) is the package's, with tarnwick.exe
+// as its message file.
 // The message-table entry that prints its one insertion, the line
 // (resources/messages.mc).
 constexpr DWORD kLineEventId = 1;

@@ -9,14 +9,12 @@
 
 #include <string>
 
+#include "platform/tunnel_identity.h"
 #include "platform/unique_handle.h"
 #include "service/service_calls.h"
 
 namespace tarnwick {
 
-inline constexpr wchar_t kOperationNamespace[] = L"Tarnwick";
-inline constexpr wchar_t kOperationMutexName[] = L"Tarnwick\\ServiceOperation";
-inline constexpr wchar_t kOperationMutexFallbackName[] = L"Global\\TarnwickServiceOperation";
 // Owned by Administrators, whether SYSTEM or an elevated administrator
 // makes it: a lock object of any other owner is not ours.
 inline constexpr wchar_t kOperationLockSddl[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";

@@ -1,4 +1,4 @@
-// The tunnel service "WireGuardTunnel$Tarnwick" and the three operations on
+// The tunnel service (kTunnelServiceName) and the three operations on
 // it through the service control manager. Each operation opens its own
 // handles and closes them (service handle first) before it returns.
 #pragma once
@@ -7,13 +7,12 @@
 
 #include <string>
 
+#include "platform/tunnel_identity.h"
 #include "service/operation_lock.h"
 #include "service/service_calls.h"
 
 namespace tarnwick {
 
-inline constexpr wchar_t kTunnelServiceName[] = L"WireGuardTunnel$Tarnwick";
-inline constexpr wchar_t kTunnelServiceDisplayName[] = L"Tarnwick WireGuard Tunnel";
 // A double-NUL-terminated list: the literal's own terminator is the second NUL.
 inline constexpr wchar_t kTunnelServiceDependencies[] = L"Nsi\0TcpIp\0";
 

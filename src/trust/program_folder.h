@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/system_error.h"
+#include "platform/tunnel_identity.h"
 #include "trust/trust_calls.h"
 
 namespace tarnwick {
@@ -20,8 +21,6 @@ inline constexpr wchar_t kTunnelLibraryName[] = L"tunnel.dll";
 // anyone may change: REG_DWORD 1 lets the service be installed from an
 // unprotected program folder. Any other value or type leaves the check on,
 // and only administrators can write the key.
-inline constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Tarnwick";
-inline constexpr wchar_t kAllowUnprotectedProgramFolderValue[] = L"AllowUnprotectedProgramFolder";
 
 // True only when HKLM\SOFTWARE\Tarnwick holds AllowUnprotectedProgramFolder
 // as REG_DWORD 1.

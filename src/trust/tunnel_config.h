@@ -1,5 +1,5 @@
 // Where the tunnel's configuration lives and whether a privileged copy may
-// read it. The one place is "<ProgramData known folder>\Tarnwick\tarnwick.conf":
+// read it. The one place is "<ProgramData known folder>\<kConfigFolderName>\<kConfigFileName>":
 // the known folder is the system's answer, so no user's environment can move
 // it (an environment variable is the user's to set).
 #pragma once
@@ -10,17 +10,15 @@
 #include <string>
 
 #include "platform/system_error.h"
+#include "platform/tunnel_identity.h"
 #include "trust/trust_calls.h"
 
 namespace tarnwick {
 
-inline constexpr wchar_t kConfigFolderName[] = L"Tarnwick";
-inline constexpr wchar_t kConfigFileName[] = L"tarnwick.conf";
-
 struct ConfigLocation {
   std::wstring program_data;  // the known folder itself
   std::wstring folder;        // "<ProgramData>\Tarnwick"
-  std::wstring file;          // the folder, then "\tarnwick.conf"
+  std::wstring file;          // the folder, then the file name
   HRESULT error = S_OK;       // why both are empty
 
   explicit operator bool() const { return !file.empty(); }

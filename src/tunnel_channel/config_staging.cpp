@@ -94,7 +94,7 @@ std::wstring WriteTunnelConfig(const std::string& config, const TunnelChannelCal
   const std::wstring path = folder + L"\\" + kConfigFileName;
 
   // The text goes to a new file of this call first and replaces
-  // tarnwick.conf in one step, so a failed write never destroys the working
+  // the configuration file in one step, so a failed write never destroys the working
   // configuration.
   const std::optional<std::wstring> suffix = UnpredictableName(calls.BCryptGenRandom);
   if (!suffix) return {};

@@ -1,7 +1,11 @@
-// The tunnel configuration's fixed place, "<ProgramData known folder>\Tarnwick\tarnwick.conf"
-// (trust/tunnel_config.h), written by the unelevated interactive process and
-// read by path by the elevated helper and the service. Failure is an empty
-// path, never a message.
+// The tunnel configuration in its fixed place (trust/tunnel_config.h),
+// written by the unelevated interactive process and read by path by the
+// elevated helper and the service.
+//
+// These two keep the channel's original staging interface: the path, or an
+// empty path for a failure, and no message. They are the only functions of
+// ours that answer failure as an empty string; the project's own answer a
+// named result.
 #pragma once
 
 #include <string>
@@ -18,14 +22,15 @@ inline constexpr wchar_t kConfigFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA
 inline constexpr wchar_t kConfigFolderSddl[] =
     L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
 
-// The folder "<ProgramData>\Tarnwick", created if missing; empty on failure,
+// The configuration folder below ProgramData, created if missing; empty on
+// failure,
 // and when what stands there is a link, not a folder, or a folder owned by
 // anyone but this user, SYSTEM or administrators.
 [[nodiscard]] std::wstring GetProgramDataDirectory(const TunnelChannelCalls& calls = {});
 
-// Writes the UTF-8 text, byte for byte, to tarnwick.conf in that folder and
-// returns the file's full path; empty on failure, with any previous
-// tarnwick.conf left as it was.
+// Writes the UTF-8 text, byte for byte, to the configuration file in that
+// folder and returns the file's full path; empty on failure, with any
+// previous configuration file left as it was.
 [[nodiscard]] std::wstring WriteTunnelConfig(const std::string& config,
                                              const TunnelChannelCalls& calls = {});
 

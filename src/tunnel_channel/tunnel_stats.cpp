@@ -2,8 +2,6 @@
 
 #include <limits>
 
-#include "trust/tunnel_config.h"
-
 namespace tarnwick {
 namespace {
 
@@ -16,12 +14,6 @@ int64_t ToChannelCount(ULONG64 octets) {
 }
 
 }  // namespace
-
-std::wstring TunnelNameFromConfigFileName(std::wstring_view file_name) {
-  return std::wstring(file_name.substr(0, file_name.rfind(L'.')));
-}
-
-std::wstring TunnelAdapterAlias() { return TunnelNameFromConfigFileName(kConfigFileName); }
 
 TunnelStats ReadTunnelStats(const TunnelChannelCalls& calls) {
   const std::wstring alias = TunnelAdapterAlias();

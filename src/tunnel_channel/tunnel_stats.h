@@ -1,5 +1,5 @@
 // The tunnel's traffic counters, as getStats reports them. The tunnel runs
-// on a network adapter named after it; the counters are that adapter's
+// on a network adapter named after it (TunnelAdapterAlias); the counters are that adapter's
 // octets since it came up, as the system counts them (the tunnel's own
 // encapsulation overhead included). Both read -1 when the adapter does not
 // exist, is not up, or the system cannot say.
@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/tunnel_identity.h"
 #include "tunnel_channel/tunnel_channel_calls.h"
 
 namespace tarnwick {
@@ -21,14 +22,6 @@ struct TunnelStats {
     return a.rx_bytes == b.rx_bytes && a.tx_bytes == b.tx_bytes;
   }
 };
-
-// The tunnel's name for a configuration file name: the name without its
-// extension ("tarnwick" for "tarnwick.conf").
-[[nodiscard]] std::wstring TunnelNameFromConfigFileName(std::wstring_view file_name);
-
-// The alias of the tunnel's adapter: the tunnel's name, from the one
-// configuration file name there is.
-[[nodiscard]] std::wstring TunnelAdapterAlias();
 
 // The tunnel adapter's counters; -1 for both when no adapter has the
 // tunnel's alias, it is not up, or either call fails. Two lookups, no waiting: fit for

@@ -8,7 +8,6 @@
 
 #include "platform/system_error.h"
 #include "platform/unique_handle.h"
-#include "trust/program_folder.h"
 #include "trust/tunnel_config.h"
 #include "uninstall/by_handle.h"
 #include "uninstall/quarantine.h"

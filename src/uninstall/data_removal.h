@@ -11,15 +11,15 @@
 
 #include <windows.h>
 
+#include "platform/tunnel_identity.h"
 #include "uninstall/uninstall_calls.h"
 
 namespace tarnwick {
 
-// Written into HKLM\SOFTWARE\Tarnwick (kPolicyKey) by an upgrading package
-// just before it removes the older version, and deleted just after: while
-// it is there, the older version's removal keeps the data folder for the
-// new one. Only administrators can write the key.
-inline constexpr wchar_t kUpgradeInProgressValue[] = L"UpgradeInProgress";
+// kUpgradeInProgressValue is written into the policy key by an upgrading
+// package just before it removes the older version, and deleted just after:
+// while it is there, the older version's removal keeps the data folder for
+// the new one.
 // A marker older than this was left by an upgrade that failed half-way:
 // the removal it was meant for ran right after it was written.
 constexpr ULONGLONG kUpgradeMarkerLifetimeMinutes = 10;

@@ -39,7 +39,6 @@ const std::vector<std::wstring> kUiLibraryNames = {L"flutter_windows.dll",
                                                    L"url_launcher_windows_plugin.dll",
                                                    L"window_manager_plugin.dll"};
 
-constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Tarnwick";
 constexpr wchar_t kPolicyValue[] = L"AllowUnprotectedProgramFolder";
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }

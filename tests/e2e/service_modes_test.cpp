@@ -54,9 +54,9 @@ DWORD CreateTunnelServiceError() {
   const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return ::GetLastError();
   const UniqueServiceHandle created(::CreateServiceW(
-      manager.get(), kTunnelService, kTunnelService, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-      SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, L"C:\\windows\\system32\\cmd.exe", nullptr,
-      nullptr, nullptr, nullptr, nullptr));
+      manager.get(), kTunnelServiceName, kTunnelServiceName, SERVICE_ALL_ACCESS,
+      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+      L"C:\\windows\\system32\\cmd.exe", nullptr, nullptr, nullptr, nullptr, nullptr));
   if (!created) return ::GetLastError();
   ::DeleteService(created.get());
   return 0;
@@ -152,7 +152,7 @@ TEST_F(ServiceModesTest, InstallRunsTheServiceAndRemoveDeletesIt) {
 
   const TunnelServiceInfo info = QueryTunnelService();
   ASSERT_TRUE(info.exists);
-  EXPECT_EQ(info.display_name, L"Tarnwick WireGuard Tunnel");
+  EXPECT_EQ(info.display_name, kTunnelServiceDisplayName);
   EXPECT_EQ(info.service_type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
   EXPECT_EQ(info.start_type, static_cast<DWORD>(SERVICE_AUTO_START));
   EXPECT_EQ(info.error_control, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
@@ -169,7 +169,7 @@ TEST_F(ServiceModesTest, InstallRunsTheServiceAndRemoveDeletesIt) {
   EXPECT_TRUE(ProblemLines(install.pid).empty());
 
   // A file the copy cannot vouch for changes nothing of the running service.
-  const std::wstring elsewhere = temp_.Join(L"tarnwick.conf");
+  const std::wstring elsewhere = temp_.Join(kConfigFileName);
   ASSERT_TRUE(WriteFileBytes(elsewhere, kValidConfig));
   const ProcessRun again = Tarnwick({L"/svc-install", elsewhere});
   EXPECT_EQ(again.exit_code, 1u);
@@ -234,11 +234,11 @@ TEST_F(ServiceModesTest, InstallWithAnUnusableConfigurationFailsSaysWhyAndLeaves
 // file with one name in a real folder; anything else is refused with one
 // line and exit code 1, before a service is made or a library loaded.
 TEST_F(ServiceModesTest, PrivilegedCopiesRefuseAConfigurationTheyCannotVouchFor) {
-  const std::wstring elsewhere = temp_.Join(L"tarnwick.conf");
+  const std::wstring elsewhere = temp_.Join(kConfigFileName);
   ASSERT_TRUE(WriteFileBytes(elsewhere, kValidConfig));
   // The folder of the link's target holds a configuration of its own.
   const std::wstring target = temp_.MakeDir(L"link-target");
-  ASSERT_TRUE(WriteFileBytes(JoinPath(target, L"tarnwick.conf"), kValidConfig));
+  ASSERT_TRUE(WriteFileBytes(JoinPath(target, kConfigFileName), kValidConfig));
 
   enum class Setup { kNone, kHardLink, kFolderLink };
   const struct {
@@ -249,7 +249,7 @@ TEST_F(ServiceModesTest, PrivilegedCopiesRefuseAConfigurationTheyCannotVouchFor)
       {Setup::kNone, elsewhere, "configuration is not the ProgramData configuration file"},
       {Setup::kHardLink, config_.path(), "configuration file has more than one name"},
       {Setup::kFolderLink, config_.path(), "configuration folder is a link"},
-      {Setup::kNone, config_.folder() + L"\\\"tarnwick.conf",
+      {Setup::kNone, config_.folder() + L"\\\"" + kConfigFileName,
        "configuration path holds a quote or ends in a backslash"},
       {Setup::kNone, config_.folder() + L"\\",
        "configuration path holds a quote or ends in a backslash"},
@@ -291,7 +291,7 @@ TEST_F(ServiceModesTest, PrivilegedCopiesRefuseAConfigurationTheyCannotVouchFor)
   }
   LetDebugOutputSettle(capture_);
   EXPECT_TRUE(LinesContaining(capture_, "[tunnel-standin]").empty()) << "the library was loaded";
-  EXPECT_EQ(ListFiles(target, L"*"), std::vector<std::wstring>{L"tarnwick.conf"});
+  EXPECT_EQ(ListFiles(target, L"*"), std::vector<std::wstring>{kConfigFileName});
 }
 
 // Installing over a running service installed from another app folder

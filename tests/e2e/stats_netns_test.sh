@@ -2,7 +2,7 @@
 # getStats against a real adapter. Wine answers IP Helper from its prefix's
 # device host with the Linux interfaces of that host's network namespace, so
 # this test makes a namespace of its own and starts a fresh prefix inside
-# it. There a veth pair gives an adapter named like the tunnel ("tarnwick");
+# it. There a veth pair gives an adapter named like the tunnel;
 # its far end lives in a second, nested namespace, because traffic between
 # two addresses of one namespace goes over loopback and never touches the
 # adapter. All traffic stays on the pair's own addresses, bounded in count
@@ -54,7 +54,11 @@ rm -f stats*.script stats*.transcript* tarnwick*.out cue-* ping.log broadcast.lo
 near=169.254.77.1
 far=169.254.77.2
 broadcast=169.254.77.3
-alias=tarnwick
+# The tunnel's adapter: named after the configuration file, without its
+# extension.
+source "$root/scripts/identity.sh"
+config_file=$(tarnwick_identity ConfigFileName)
+alias=${config_file%.*}
 ping_count=20
 ping_size=1000
 broadcast_count=30

@@ -263,7 +263,7 @@ TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
   };
   // The worker stages with the calls it was made with.
   worker_ = std::make_unique<ElevationWorker>(nullptr, calls_);
-  const std::wstring folder = JoinPath(program_data, L"Tarnwick");
+  const std::wstring folder = ConfigFolderBelow(program_data);
   const std::wstring target = temp_.MakeDir(L"link-target");
   ASSERT_TRUE(MakeUnixSymlink(target, folder));
 
@@ -278,9 +278,9 @@ TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
   EXPECT_EQ(Send(StartTunnelCall(kConfig)),
             ErrorReply("TUNNEL_ERROR", "Could not start the VPN service"));
   std::string written;
-  ASSERT_TRUE(ReadFileBytes(JoinPath(folder, L"tarnwick.conf"), &written));
+  ASSERT_TRUE(ReadFileBytes(JoinPath(folder, kConfigFileName), &written));
   EXPECT_EQ(written, kConfig);
-  EXPECT_EQ(ListFiles(folder, L"*"), std::vector<std::wstring>{L"tarnwick.conf"})
+  EXPECT_EQ(ListFiles(folder, L"*"), std::vector<std::wstring>{kConfigFileName})
       << "the temporary file is gone";
   EXPECT_FALSE(QueryTunnelService().exists);
   LetDebugOutputSettle(capture_);

@@ -44,9 +44,15 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 unset WINEPATH WINESERVER
 drive_c=$WINEPREFIX/drive_c
 program_dir="$drive_c/Program Files/Tarnwick"
-data_dir="$drive_c/ProgramData/Tarnwick"
-service='WireGuardTunnel$Tarnwick'
-config='C:\ProgramData\Tarnwick\tarnwick.conf'
+# The tunnel's names, as the product has them.
+source "$(dirname "$0")/../../scripts/identity.sh"
+config_folder=$(tarnwick_identity ConfigFolderName)
+config_file=$(tarnwick_identity ConfigFileName)
+policy_key="HKLM\\$(tarnwick_identity PolicyKey)"
+data_dir="$drive_c/ProgramData/$config_folder"
+data_win="C:\\ProgramData\\$config_folder"
+service=$(tarnwick_identity TunnelServiceName)
+config="$data_win\\$config_file"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 session_manager='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
 wine_log=$work/logs/wine.log
@@ -126,7 +132,7 @@ write_config() {
   mkdir -p "$data_dir"
   printf '%s\r\n' '[Interface]' 'PrivateKey = yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk=' 'Address = 10.7.0.2/32' \
     '' '[Peer]' 'PublicKey = xTIBA5rboUvnH4htodjb6e697QjLERt1NAB4mZqp8Dg=' 'AllowedIPs = 0.0.0.0/0' \
-    'Endpoint = 127.0.0.1:51820' >"$data_dir/tarnwick.conf"
+    'Endpoint = 127.0.0.1:51820' >"$data_dir/$config_file"
 }
 
 # connect: what the app's startTunnel runs, with the installed executable.
@@ -252,7 +258,7 @@ wineserver -w
 # The administrator's opt-in that lets /svc-install accept a program folder
 # whose DACL Wine cannot show. It is machine policy, set before the first
 # snapshot: the package does not own it and must not remove it.
-w reg add 'HKLM\SOFTWARE\Tarnwick' /v AllowUnprotectedProgramFolder /t REG_DWORD /d 1 /f \
+w reg add "$policy_key" /v "$(tarnwick_identity AllowUnprotectedProgramFolderValue)" /t REG_DWORD /d 1 /f \
   || fail "cannot set AllowUnprotectedProgramFolder"
 snapshot before
 echo "ok   setup: fresh prefix $WINEPREFIX ($((SECONDS - started)) s)"
@@ -281,7 +287,7 @@ shortcut=$(find "$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" \
 grep -qaF 'C:\Program Files\Tarnwick\tarnwick.exe' "$shortcut" || fail "the shortcut does not point to C:\\Program Files\\Tarnwick\\tarnwick.exe"
 # The privileged copies' lines reach Event Viewer through the source
 # "Tarnwick", whose messages are the installed executable's.
-event_file=$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Tarnwick' /v EventMessageFile </dev/null 2>>"$wine_log" \
+event_file=$(wine reg query "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\$(tarnwick_identity EventSourceName)" /v EventMessageFile </dev/null 2>>"$wine_log" \
   | tr -d '\r' | sed -n 's/.*EventMessageFile *REG_SZ *//p')
 [ "$event_file" = 'C:\Program Files\Tarnwick\tarnwick.exe' ] || fail "event source message file is '${event_file:-missing}'"
 ok "exit 0, $(find "$program_dir" -type f | wc -l) files as in the app folder, entry $product_code $version, icon, shortcut, event source"
@@ -326,14 +332,14 @@ expect_one_entry "$older_version"
 older_product_code=$product_code
 [ "$older_product_code" != "$new_product_code" ] || fail "$older_version and $version share the product code $product_code"
 write_config
-cp "$data_dir/tarnwick.conf" "$work/tarnwick.conf.before"
+cp "$data_dir/$config_file" "$work/config.before"
 # Windows runs the older package's removal inside a major upgrade with
 # UPGRADINGPRODUCTCODE set, which keeps ProgramData\Tarnwick; that removal,
 # run by hand with the property set, as Windows would. (Wine 8 sets only
 # REMOVE=ALL there: the real upgrade below shows the package's marker.)
 msi older-remove-as-upgrade /x "$(winpath "$older_msi")" /qn "UPGRADINGPRODUCTCODE=$new_product_code"
 [ "$code" = 0 ] || fail "msiexec /x of $older_version with UPGRADINGPRODUCTCODE exited with '${code:-nothing}', expected 0"
-[ -f "$data_dir/tarnwick.conf" ] || fail "removal as part of an upgrade deleted ProgramData\\Tarnwick"
+[ -f "$data_dir/$config_file" ] || fail "removal as part of an upgrade deleted $data_win"
 [ ! -e "$program_dir" ] || fail "removal as part of an upgrade left Program Files\\Tarnwick"
 [ -z "$(arp_entries)" ] || fail "removal as part of an upgrade left the entry: $(arp_entries)"
 msi older-reinstall /i "$(winpath "$older_msi")" /qn
@@ -347,13 +353,13 @@ msi upgrade /i "$(winpath "$msi")" /qn
 expect_one_entry "$version"
 [ "$product_code" = "$new_product_code" ] || fail "the entry is $product_code, expected $new_product_code"
 expect_app_installed
-cmp -s "$work/tarnwick.conf.before" "$data_dir/tarnwick.conf" || fail "the upgrade did not keep ProgramData\\Tarnwick\\tarnwick.conf as it was"
+cmp -s "$work/config.before" "$data_dir/$config_file" || fail "the upgrade did not keep $config as it was"
 expect_running
 # Stopped for the new files, then started from them with the same file.
 logged "read configuration \"$config\": 1 peer" '[tunnel-standin] stopped' \
   || fail "the tunnel did not stop and read the configuration again from the new files"
-wine reg query 'HKLM\SOFTWARE\Tarnwick' /v UpgradeInProgress </dev/null >>"$wine_log" 2>&1 \
-  && fail "the upgrade left its marker UpgradeInProgress in HKLM\\SOFTWARE\\Tarnwick"
+wine reg query "$policy_key" /v "$(tarnwick_identity UpgradeInProgressValue)" </dev/null >>"$wine_log" 2>&1 \
+  && fail "the upgrade left its marker in $policy_key"
 ok "ProgramData\\Tarnwick kept by an upgrade's removal; $older_version -> $version while connected: exit 0, one entry $version, files of $version, configuration as it was, tunnel RUNNING again from Program Files"
 echo "note repair: Wine 8's msiexec /f answers 1605 for a package path and 1 for a product code, so a repair (which restarts the tunnel the same way) cannot be shown here"
 
@@ -382,22 +388,22 @@ case_name=uninstall-guarded
 mkdir -p "$work/outside/inner" && echo "not the package's" >"$work/outside/inner/precious.dll"
 ln -s "$work/outside" "$data_dir/evil" && mkdir -p "$data_dir/sub" \
   && ln "$work/outside/inner/precious.dll" "$data_dir/sub/precious.dll" || fail "cannot make the links"
-wine "$holder" 'C:\ProgramData\Tarnwick\held.txt' 120 </dev/null >"$work/logs/holder.out" 2>>"$wine_log" &
+wine "$holder" "$data_win\\held.txt" 120 </dev/null >"$work/logs/holder.out" 2>>"$wine_log" &
 holder_pid=$!
 for _ in $(seq 20); do grep -q held "$work/logs/holder.out" && break; sleep 0.5; done
 msi final-uninstall /x "$(winpath "$msi")" /qn
 [ "$code" = 0 ] || fail "msiexec /x with a held file exited with '${code:-nothing}', expected 0"
-[ ! -e "$data_dir/tarnwick.conf" ] || fail "the key ProgramData\\Tarnwick\\tarnwick.conf is still there"
+[ ! -e "$data_dir/$config_file" ] || fail "the key $config is still there"
 [ "$(cat "$work/outside/inner/precious.dll" 2>&1)" = "not the package's" ] || fail "the outside file lost its content"
 [ ! -e "$data_dir/sub" ] || fail "the second name's folder is still there: $(ls -A "$data_dir/sub" | tr '\n' ' ')"
-logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\held.txt is held open by another program; left in place' \
+logged "RemoveTunnelData: $data_win\\held.txt is held open by another program; left in place" \
   || fail "no line names the held file"
 # Wine cannot remove a symbolic link without following it, so the product
 # leaves it there and names it; Windows removes the link itself.
-[ -L "$data_dir/evil" ] && ! logged 'RemoveTunnelData: C:\ProgramData\Tarnwick\evil is a link' \
+[ -L "$data_dir/evil" ] && ! logged "RemoveTunnelData: $data_win\\evil is a link" \
   && fail "the link is left without a line naming it"
 pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations </dev/null 2>>"$wine_log" | tr -d '\r')
-grep -qiF 'ProgramData\Tarnwick\' <<<"$pending" && fail "a path below ProgramData\\Tarnwick waits for the restart: $pending"
+grep -qiF "$data_win\\" <<<"$pending" && fail "a path below $data_win waits for the restart: $pending"
 ok "exit 0; key and the second name gone, the outside file intact, the held file and the link left and named, nothing below ProgramData\\Tarnwick scheduled"
 
 # ---- the restart after it ----

@@ -58,8 +58,8 @@ class ServiceHostTest : public ::testing::Test {
     ASSERT_FALSE(StandInLoaded()) << "something else holds the library";
     // The configuration the host is started with, in a ProgramData of the
     // test's own; the host's checks read it for real.
-    program_data_.MakeDir(L"Tarnwick");
-    config_ = program_data_.Join(L"Tarnwick\\tarnwick.conf");
+    program_data_.MakeDir(tarnwick::kConfigFolderName);
+    config_ = tarnwick::e2e::ConfigFileBelow(program_data_.path());
     ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(config_, "[Interface]\n"));
   }
 

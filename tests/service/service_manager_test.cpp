@@ -107,8 +107,8 @@ class ServiceManagerTest : public ::testing::Test {
   void SetUp() override {
     // A ProgramData of the test's own, with the staged file as the user
     // leaves it; the checks read it for real.
-    config_ = program_data_.Join(L"Tarnwick\\tarnwick.conf");
-    program_data_.MakeDir(L"Tarnwick");
+    config_ = tarnwick::e2e::ConfigFileBelow(program_data_.path());
+    program_data_.MakeDir(tarnwick::kConfigFolderName);
     ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(config_, "[Interface]\n"));
   }
 
@@ -191,8 +191,8 @@ class ServiceManagerTest : public ::testing::Test {
                               LPCWSTR password) -> SC_HANDLE {
       scm_.calls.push_back("CreateServiceW");
       EXPECT_EQ(manager, scm_.manager);
-      EXPECT_STREQ(name, L"WireGuardTunnel$Tarnwick");
-      EXPECT_STREQ(display, L"Tarnwick WireGuard Tunnel");
+      EXPECT_STREQ(name, tarnwick::kTunnelServiceName);
+      EXPECT_STREQ(display, tarnwick::kTunnelServiceDisplayName);
       scm_.create_values = {access, type, start, error_control};
       scm_.binary_path = binary;
       scm_.create_nulls = !group && !tag && !account && !password;
@@ -209,7 +209,7 @@ class ServiceManagerTest : public ::testing::Test {
     c.OpenServiceW = [this](SC_HANDLE manager, LPCWSTR name, DWORD access) -> SC_HANDLE {
       scm_.calls.push_back("OpenServiceW");
       EXPECT_EQ(manager, scm_.manager);
-      EXPECT_STREQ(name, L"WireGuardTunnel$Tarnwick");
+      EXPECT_STREQ(name, tarnwick::kTunnelServiceName);
       scm_.open_access = access;
       if (scm_.open_error != 0) {
         scm_.last_error = scm_.open_error;
@@ -284,7 +284,7 @@ class ServiceManagerTest : public ::testing::Test {
     };
     c.RegisterEventSourceW = [](LPCWSTR server, LPCWSTR source) {
       EXPECT_EQ(server, nullptr);
-      EXPECT_STREQ(source, L"Tarnwick");
+      EXPECT_STREQ(source, tarnwick::kEventSourceName);
       return ::RegisterEventSourceW(nullptr, L"TarnwickTest");  // closed for real
     };
     c.ReportEventW = [this](HANDLE, WORD type, WORD, DWORD id, PSID, WORD count, DWORD,
@@ -400,7 +400,8 @@ TEST_F(ServiceManagerTest, InstallTakesOnlyTheProgramDataConfigurationFile) {
       {config_ + L"\\", L"configuration path holds a quote or ends in a backslash"},
       {config_ + L"\" /service \"C:\\x",
        L"configuration path holds a quote or ends in a backslash"},
-      {program_data_.Join(L"Tarnwick\\other.conf"),
+      {tarnwick::e2e::JoinPath(tarnwick::e2e::ConfigFolderBelow(program_data_.path()),
+                               L"other.conf"),
        L"configuration is not the ProgramData configuration file"},
       // The file system ignores case, and so does the comparison; the
       // service is given the name as the system spells it.
@@ -549,7 +550,7 @@ TEST_F(ServiceManagerTest, InstallFailureRows) {
     if (!scm_.rewritten_binary_path.empty()) {
       EXPECT_EQ(scm_.rewritten_binary_path, scm_.binary_path) << "the new command line";
       EXPECT_EQ(scm_.rewritten_values, (std::vector<DWORD>{0x10, 2, 1}));
-      EXPECT_EQ(scm_.rewritten_display_name, L"Tarnwick WireGuard Tunnel");
+      EXPECT_EQ(scm_.rewritten_display_name, tarnwick::kTunnelServiceDisplayName);
     }
     if (scm_.open_access != 0) {
       EXPECT_EQ(scm_.open_access, static_cast<DWORD>(SERVICE_ALL_ACCESS));

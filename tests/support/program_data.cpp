@@ -7,6 +7,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include "platform/tunnel_identity.h"
 #include "tests/support/paths.h"
 
 namespace tarnwick::e2e {
@@ -21,11 +22,19 @@ std::wstring ProgramDataDir() {
   return folder;
 }
 
+std::wstring ConfigFolderBelow(const std::wstring& program_data) {
+  return JoinPath(program_data, kConfigFolderName);
+}
+
+std::wstring ConfigFileBelow(const std::wstring& program_data) {
+  return JoinPath(ConfigFolderBelow(program_data), kConfigFileName);
+}
+
 ProgramDataConfig::ProgramDataConfig() {
   const std::wstring program_data = ProgramDataDir();
   if (program_data.empty()) return;
-  folder_ = JoinPath(program_data, L"Tarnwick");
-  path_ = JoinPath(folder_, L"tarnwick.conf");
+  folder_ = ConfigFolderBelow(program_data);
+  path_ = ConfigFileBelow(program_data);
   ready_ = RemoveTree(folder_) || ::GetFileAttributesW(folder_.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 

@@ -1,6 +1,5 @@
-// The one configuration file privileged copies accept,
-// "<ProgramData known folder>\Tarnwick\tarnwick.conf" of the prefix, owned
-// by a test while it runs.
+// The one configuration file privileged copies accept, in the configuration
+// folder of the ProgramData known folder, owned by a test while it runs.
 #pragma once
 
 #include <windows.h>
@@ -24,6 +23,10 @@ constexpr char kValidConfig[] =
 // The ProgramData known folder as the system names it (not the PROGRAMDATA
 // variable); empty when the system does not say.
 [[nodiscard]] std::wstring ProgramDataDir();
+
+// The configuration's folder and file below a ProgramData of a test's own.
+[[nodiscard]] std::wstring ConfigFolderBelow(const std::wstring& program_data);
+[[nodiscard]] std::wstring ConfigFileBelow(const std::wstring& program_data);
 
 // What SHGetKnownFolderPath gives a test that scripts the known folder:
 // folder as the shell's allocation, freed by the caller with CoTaskMemFree.

@@ -16,7 +16,7 @@ UniqueServiceHandle OpenManager(DWORD access) {
 
 UniqueServiceHandle OpenTunnel(const UniqueServiceHandle& manager, DWORD access) {
   if (!manager) return {};
-  return UniqueServiceHandle(::OpenServiceW(manager.get(), kTunnelService, access));
+  return UniqueServiceHandle(::OpenServiceW(manager.get(), kTunnelServiceName, access));
 }
 
 bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
@@ -37,7 +37,8 @@ bool PollUntil(DWORD timeout_ms, Done done) {
 
 std::vector<std::wstring> StoredDependencies() {
   std::vector<std::wstring> dependencies;
-  const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + kTunnelService;
+  const std::wstring key =
+      std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + kTunnelServiceName;
   DWORD bytes = 0;
   if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"DependOnService", RRF_RT_REG_MULTI_SZ,
                      nullptr, nullptr, &bytes) != ERROR_SUCCESS) {

@@ -1,4 +1,4 @@
-// The tunnel service "WireGuardTunnel$Tarnwick" as the real service control
+// The tunnel service (kTunnelServiceName) as the real service control
 // manager sees it, for tests that install it through the product, and its
 // removal whatever state a failed test left it in.
 #pragma once
@@ -8,10 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/tunnel_identity.h"
 namespace tarnwick::e2e {
-
-// Spelled here on its own, so a wrong name in the product fails the tests.
-inline constexpr wchar_t kTunnelService[] = L"WireGuardTunnel$Tarnwick";
 
 struct TunnelServiceInfo {
   bool exists = false;

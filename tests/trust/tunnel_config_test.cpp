@@ -22,8 +22,8 @@ using tarnwick::e2e::TempDir;
 class TunnelConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = program_data_.MakeDir(L"Tarnwick");
-    config_ = program_data_.Join(L"Tarnwick\\tarnwick.conf");
+    folder_ = program_data_.MakeDir(tarnwick::kConfigFolderName);
+    config_ = tarnwick::e2e::ConfigFileBelow(program_data_.path());
     ASSERT_TRUE(tarnwick::e2e::WriteFileBytes(config_, "[Interface]\n"));
     calls_.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID id, DWORD, HANDLE, PWSTR* path) {
       EXPECT_TRUE(IsEqualGUID(id, FOLDERID_ProgramData));

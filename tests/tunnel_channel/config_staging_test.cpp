@@ -14,10 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/tunnel_identity.h"
+#include "tests/support/paths.h"
 #include "tests/support/program_data.h"
 #include "tests/support/security.h"
 
 namespace {
+
+namespace e2e = tarnwick::e2e;
+using tarnwick::kConfigFileName;
+
+// Where the staging writes below the ProgramData the tests script.
+const std::wstring kStagedFile = e2e::ConfigFileBelow(L"C:\\ProgramData");
 
 using tarnwick::GetProgramDataDirectory;
 using tarnwick::TunnelChannelCalls;
@@ -295,8 +303,8 @@ class ConfigStagingTest : public ::testing::Test {
       root_ = TempFolder() + L"tarnwick-staging-" + std::to_wstring(::GetCurrentProcessId());
       RemoveTree(root_);
       EXPECT_TRUE(::CreateDirectoryW(root_.c_str(), nullptr));
-      folder_ = root_ + L"\\Tarnwick";
-      file_ = folder_ + L"\\tarnwick.conf";
+      folder_ = e2e::ConfigFolderBelow(root_);
+      file_ = e2e::ConfigFileBelow(root_);
     }
     TunnelChannelCalls c;
     c.SHGetKnownFolderPath = [this](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) {
@@ -342,8 +350,9 @@ TEST_F(ConfigStagingTest, KnownFolderDecidesTheFolder) {
     std::wstring folder;  // empty: refused before any folder is made
   } rows[] = {
       {"the system does not name it", std::nullopt, L""},
-      {"C:\\ProgramData", std::wstring(L"C:\\ProgramData"), L"C:\\ProgramData\\Tarnwick"},
-      {"another drive", std::wstring(L"D:\\Data"), L"D:\\Data\\Tarnwick"},
+      {"C:\\ProgramData", std::wstring(L"C:\\ProgramData"),
+       e2e::ConfigFolderBelow(L"C:\\ProgramData")},
+      {"another drive", std::wstring(L"D:\\Data"), e2e::ConfigFolderBelow(L"D:\\Data")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -357,7 +366,7 @@ TEST_F(ConfigStagingTest, KnownFolderDecidesTheFolder) {
       EXPECT_TRUE(fs_.directories.empty());
       EXPECT_TRUE(fs_.creates.empty());
     } else {
-      EXPECT_EQ(path, row.folder + L"\\tarnwick.conf");
+      EXPECT_EQ(path, e2e::JoinPath(row.folder, kConfigFileName));
       ASSERT_EQ(fs_.directories.size(), 2u);
       EXPECT_EQ(fs_.directories[1], row.folder);
       EXPECT_EQ(fs_.move_to, path);
@@ -383,7 +392,7 @@ TEST_F(ConfigStagingTest, OnlyAlreadyExistsLetsAFailedFolderStepPass) {
     const std::wstring path = Write("x");
     EXPECT_EQ(fs_.get_last_error_calls, 1);
     if (row.passes) {
-      EXPECT_EQ(path, L"C:\\ProgramData\\Tarnwick\\tarnwick.conf");
+      EXPECT_EQ(path, kStagedFile);
     } else {
       EXPECT_EQ(path, L"");
       EXPECT_TRUE(fs_.creates.empty()) << "no file is touched";
@@ -392,7 +401,7 @@ TEST_F(ConfigStagingTest, OnlyAlreadyExistsLetsAFailedFolderStepPass) {
 }
 
 TEST_F(ConfigStagingTest, FolderAndFileAdmitOnlySystemAdministratorsAndOwner) {
-  ASSERT_EQ(Write("[Interface]\n"), L"C:\\ProgramData\\Tarnwick\\tarnwick.conf");
+  ASSERT_EQ(Write("[Interface]\n"), kStagedFile);
 
   ASSERT_EQ(fs_.directory_dacls.size(), 1u);
   EXPECT_EQ(fs_.directory_dacls[0], L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)");
@@ -400,8 +409,7 @@ TEST_F(ConfigStagingTest, FolderAndFileAdmitOnlySystemAdministratorsAndOwner) {
   const FakeSystem::Create& create = fs_.creates[0];
   EXPECT_EQ(create.dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)");
   EXPECT_FALSE(create.inherit);
-  EXPECT_EQ(create.path,
-            L"C:\\ProgramData\\Tarnwick\\tarnwick.conf." + std::wstring(kSuffix) + L".tmp");
+  EXPECT_EQ(create.path, kStagedFile + L"." + kSuffix + L".tmp");
   EXPECT_EQ(create.access, static_cast<DWORD>(GENERIC_WRITE));
   EXPECT_EQ(create.share, 0u);
   // A new file only: a file left at that name is never reopened with
@@ -422,12 +430,11 @@ TEST_F(ConfigStagingTest, NoDescriptorMeansNothingIsCreated) {
 TEST_F(ConfigStagingTest, TextReplacesTheFileInOneStepAfterOneCompleteWrite) {
   static const char kBytes[] = "[Interface]\nPrivateKey = \xc3\xa9\0tail";
   const std::string text(kBytes, sizeof(kBytes) - 1);
-  ASSERT_EQ(Write(text), L"C:\\ProgramData\\Tarnwick\\tarnwick.conf");
+  ASSERT_EQ(Write(text), kStagedFile);
 
   ASSERT_EQ(fs_.writes.size(), 1u);
   EXPECT_EQ(fs_.writes[0], text);
-  EXPECT_EQ(fs_.move_from,
-            L"C:\\ProgramData\\Tarnwick\\tarnwick.conf." + std::wstring(kSuffix) + L".tmp");
+  EXPECT_EQ(fs_.move_from, kStagedFile + L"." + kSuffix + L".tmp");
   EXPECT_EQ(fs_.move_flags, static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   // The handle is closed before the move, so the rename is not refused for
   // the file being open.
@@ -461,10 +468,9 @@ TEST_F(ConfigStagingTest, AnyFailureAfterTheCreateRemovesTheTemporaryFile) {
     EXPECT_EQ(std::count(fs_.events.begin(), fs_.events.end(), L"move"), row.moved ? 1 : 0);
     ASSERT_FALSE(fs_.events.empty());
     EXPECT_EQ(fs_.events.back(), L"delete");
-    EXPECT_EQ(fs_.deleted.back(),
-              L"C:\\ProgramData\\Tarnwick\\tarnwick.conf." + std::wstring(kSuffix) + L".tmp");
+    EXPECT_EQ(fs_.deleted.back(), kStagedFile + L"." + kSuffix + L".tmp");
     for (const std::wstring& path : fs_.deleted) {
-      EXPECT_NE(path, L"C:\\ProgramData\\Tarnwick\\tarnwick.conf") << "the old file stays";
+      EXPECT_NE(path, kStagedFile) << "the old file stays";
     }
   }
 }
@@ -518,8 +524,7 @@ TEST_F(ConfigStagingTest, FolderIsVouchedForBeforeAnythingIsWrittenIntoIt) {
     SCOPED_TRACE(row.what);
     fs_ = FakeSystem{};
     row.setup(fs_);
-    EXPECT_EQ(Write("[Interface]\n"),
-              row.written ? L"C:\\ProgramData\\Tarnwick\\tarnwick.conf" : L"");
+    EXPECT_EQ(Write("[Interface]\n"), row.written ? kStagedFile : std::wstring());
     EXPECT_FALSE(fs_.folder_opens.empty());
     EXPECT_EQ(fs_.set_security, row.set_security);
     if (!row.written) EXPECT_TRUE(fs_.creates.empty()) << "nothing is written";
@@ -539,7 +544,7 @@ TEST_F(ConfigStagingTest, FileHoldsExactlyTheLastTextsBytes) {
   EXPECT_EQ(ReadAll(file_), shorter) << "no stale tail of the longer text";
   EXPECT_EQ(WriteTunnelConfig("", calls), file_);
   EXPECT_EQ(ReadAll(file_), "");
-  EXPECT_EQ(ListFolder(folder_), std::vector<std::wstring>{L"tarnwick.conf"})
+  EXPECT_EQ(ListFolder(folder_), std::vector<std::wstring>{kConfigFileName})
       << "no temporary file is left behind";
 }
 
@@ -565,7 +570,7 @@ TEST_F(ConfigStagingTest, FailedWriteKeepsThePreviousConfiguration) {
   };
   EXPECT_EQ(WriteTunnelConfig("[Interface]\nPrivateKey = a newer, longer one\n", calls), L"");
   EXPECT_EQ(ReadAll(file_), previous);
-  EXPECT_EQ(ListFolder(folder_), std::vector<std::wstring>{L"tarnwick.conf"});
+  EXPECT_EQ(ListFolder(folder_), std::vector<std::wstring>{kConfigFileName});
 }
 
 TEST_F(ConfigStagingTest, ReplaceRefusedKeepsThePreviousConfiguration) {
@@ -573,7 +578,7 @@ TEST_F(ConfigStagingTest, ReplaceRefusedKeepsThePreviousConfiguration) {
   const std::string previous = "[Interface]\nPrivateKey = the working one\n";
   ASSERT_EQ(WriteTunnelConfig(previous, calls), file_);
 
-  // Another opener holds tarnwick.conf without sharing, as a reader in the
+  // Another opener holds the configuration file without sharing, as a reader in the
   // middle of its read would.
   HANDLE held = ::CreateFileW(file_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -582,7 +587,7 @@ TEST_F(ConfigStagingTest, ReplaceRefusedKeepsThePreviousConfiguration) {
   ::CloseHandle(held);
 
   EXPECT_EQ(ReadAll(file_), previous);
-  EXPECT_EQ(ListFolder(folder_), std::vector<std::wstring>{L"tarnwick.conf"});
+  EXPECT_EQ(ListFolder(folder_), std::vector<std::wstring>{kConfigFileName});
 }
 
 }  // namespace

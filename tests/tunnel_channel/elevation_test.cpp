@@ -121,7 +121,7 @@ class ElevationTest : public ::testing::Test {
 const HWND kOwner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10AB0));
 
 TEST_F(ElevationTest, StartsItselfWithRunasAndTheParametersAsGiven) {
-  const std::wstring parameters = L"/svc-install \"C:\\Program Data\\Tarnwick\\tarnwick.conf\"";
+  const std::wstring parameters = L"/svc-install \"C:\\Program Data\\a folder\\a file.conf\"";
   EXPECT_EQ(RunSelfElevated(parameters, kOwner, state_, Calls()), kSucceeded);
 
   EXPECT_EQ(shell_.module_argument, nullptr) << "the running executable";

@@ -103,7 +103,7 @@ class TunnelMethodHandlerTest : public ::testing::Test {
     ASSERT_NE(n, 0u);
     // A blank in the folder, so the path must travel quoted.
     root_ = std::wstring(temp, n) + L"tarnwick handler " + std::to_wstring(::GetCurrentProcessId());
-    config_file_ = root_ + L"\\Tarnwick\\tarnwick.conf";
+    config_file_ = tarnwick::e2e::ConfigFileBelow(root_);
     RemoveFiles();
     ASSERT_TRUE(::CreateDirectoryW(root_.c_str(), nullptr));
   }
@@ -159,7 +159,7 @@ class TunnelMethodHandlerTest : public ::testing::Test {
     };
     // The tunnel's adapter, when the test gives it one.
     c.ConvertInterfaceAliasToLuid = [this](const WCHAR* alias, NET_LUID* luid) -> NETIO_STATUS {
-      EXPECT_STREQ(alias, L"tarnwick");
+      EXPECT_EQ(alias, tarnwick::TunnelAdapterAlias());
       if (!adapter_octets_) return ERROR_NOT_FOUND;
       luid->Value = 7;
       return NO_ERROR;
@@ -245,7 +245,7 @@ class TunnelMethodHandlerTest : public ::testing::Test {
 
   void RemoveFiles() {
     ::DeleteFileW(config_file_.c_str());
-    ::RemoveDirectoryW((root_ + L"\\Tarnwick").c_str());
+    ::RemoveDirectoryW(tarnwick::e2e::ConfigFolderBelow(root_).c_str());
     ::RemoveDirectoryW(root_.c_str());
   }
 

@@ -20,7 +20,7 @@ namespace tarnwick {
 namespace {
 
 constexpr wchar_t kData[] = L"C:\\ProgramData\\Tarnwick";
-constexpr wchar_t kKey[] = L"C:\\ProgramData\\Tarnwick\\tarnwick.conf";
+const std::wstring kKey = std::wstring(kData) + L"\\" + kConfigFileName;
 constexpr wchar_t kOutside[] = L"C:\\outside\\precious.dll";
 
 // A file 66 folders below the data folder.
