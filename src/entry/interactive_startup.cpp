@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include "embedding/engine_project.h"
@@ -26,18 +27,19 @@ void RedirectToConsole(const StartupCalls& calls, FILE* stream, int descriptor) 
 // Loads every UI library now, so that a missing one ends the start-up with
 // a message instead of failing inside the first call into it (a delay-load
 // failure raises an exception). The delay-load helper later finds each one
-// already loaded. Empty on success, else what to tell the user.
-std::wstring LoadUiLibraries(const StartupCalls& calls, std::vector<UniqueModule>* modules) {
+// already loaded. On failure, what to tell the user.
+std::optional<Failure> LoadUiLibraries(const StartupCalls& calls,
+                                       std::vector<UniqueModule>* modules) {
   for (const wchar_t* name : kUiLibraries) {
     UniqueModule module(calls.LoadLibraryExW(name, nullptr, kInteractiveLibrarySearchFlags));
     if (!module) {
-      return std::wstring(L"tarnwick: cannot start: ") + name +
-             L" cannot be loaded from the program folder: " +
-             SystemErrorText(calls.GetLastError()) + L"; reinstall Tarnwick";
+      return Failure{std::wstring(L"tarnwick: cannot start: ") + name +
+                     L" cannot be loaded from the program folder: " +
+                     SystemErrorText(calls.GetLastError()) + L"; reinstall Tarnwick"};
     }
     modules->push_back(std::move(module));
   }
-  return {};
+  return std::nullopt;
 }
 
 }  // namespace
@@ -89,11 +91,10 @@ int RunInteractive(const std::vector<std::wstring>& arguments, const StartupCall
   (void)calls.SetDefaultDllDirectories(kInteractiveLibrarySearchFlags);
   // Released after the window and the engine are gone.
   std::vector<UniqueModule> ui_libraries;
-  const std::wstring missing = LoadUiLibraries(calls, &ui_libraries);
-  if (!missing.empty()) {
+  if (const std::optional<Failure> missing = LoadUiLibraries(calls, &ui_libraries)) {
     // The console set-up below calls into the embedding library, so the
     // message goes to whatever standard error the process was given.
-    std::fwprintf(stderr, L"%ls\n", missing.c_str());
+    std::fwprintf(stderr, L"%ls\n", missing->text.c_str());
     std::fflush(stderr);
     return 1;
   }

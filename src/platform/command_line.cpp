@@ -8,8 +8,8 @@ bool IsQuotablePath(const std::wstring& path) {
   return path.find(L'"') == std::wstring::npos && (path.empty() || path.back() != L'\\');
 }
 
-std::wstring QuoteArgument(const std::wstring& path) {
-  if (!IsQuotablePath(path)) return {};
+std::optional<std::wstring> QuoteArgument(const std::wstring& path) {
+  if (!IsQuotablePath(path)) return std::nullopt;
   std::wstring quoted;
   quoted.reserve(path.size() + 2);
   quoted.append(L"\"").append(path).append(L"\"");

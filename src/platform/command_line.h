@@ -7,6 +7,7 @@
 
 #include <shellapi.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,8 @@ inline constexpr wchar_t kUninstallSwitch[] = L"/uninstall";
 [[nodiscard]] bool IsQuotablePath(const std::wstring& path);
 
 // A path as one argument: enclosed in double quotes, so blanks stay inside.
-// Empty for a path that is not quotable.
-[[nodiscard]] std::wstring QuoteArgument(const std::wstring& path);
+// Nothing for a path that is not quotable.
+[[nodiscard]] std::optional<std::wstring> QuoteArgument(const std::wstring& path);
 
 struct CommandLineCalls {
   Call<decltype(::GetCommandLineW)> GetCommandLineW = ::GetCommandLineW;

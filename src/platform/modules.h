@@ -13,12 +13,18 @@ namespace tarnwick {
 // GetModuleFileNameW's buffer; a result that fills it may be cut short.
 constexpr DWORD kModulePathChars = MAX_PATH;
 
-// The full path of the running executable; empty when the system does not
-// give it whole (a path of 260 characters or more may be cut short, and
-// whatever a cut path names is not this executable). *error is then the
-// reason: the call's own error, or ERROR_INSUFFICIENT_BUFFER for a cut path.
-[[nodiscard]] std::wstring ModuleFilePath(
-    DWORD* error,
+// The running executable's full path, or why the system did not give it
+// whole: the call's own error, or ERROR_INSUFFICIENT_BUFFER for a path of
+// 260 characters or more, which may be cut short (and whatever a cut path
+// names is not this executable).
+struct ModulePath {
+  std::wstring path;  // empty when not given whole
+  DWORD error = ERROR_SUCCESS;
+
+  explicit operator bool() const { return !path.empty(); }
+};
+
+[[nodiscard]] ModulePath ModuleFilePath(
     const Call<decltype(::GetModuleFileNameW)>& get_module_file_name = ::GetModuleFileNameW,
     const Call<decltype(::GetLastError)>& get_last_error = ::GetLastError);
 

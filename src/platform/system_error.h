@@ -1,7 +1,10 @@
-// How a failure is told. A check of our own answers a Refusal (never an
-// empty string that means success in one place and failure in the next); a
-// failed system call is told with the code the system gave and its text, so
-// whoever reads the line can act on it.
+// How a failure is told. A function of ours that can fail answers a named
+// result: a check, std::optional<Refusal>; an operation, std::optional<
+// Failure>; a function that makes a value, the value with its error beside
+// it or std::optional of it. Nothing means success, never an empty string
+// that means success in one place and failure in the next. A failed system
+// call is told with the code the system gave and its text, so whoever reads
+// the line can act on it.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +16,12 @@ namespace tarnwick {
 // Why a check of ours refused what it was handed, in a few words for a
 // diagnostic line.
 struct Refusal {
+  std::wstring text;
+};
+
+// What went wrong in an operation of ours, in a few words for a diagnostic
+// line.
+struct Failure {
   std::wstring text;
 };
 

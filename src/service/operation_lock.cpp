@@ -11,8 +11,8 @@ ServiceOperationLock::ServiceOperationLock(const ServiceCalls& calls) : calls_(c
   const UniqueLocalMemory descriptor = SecurityDescriptorFromSddl(
       kOperationLockSddl, calls_.ConvertStringSecurityDescriptorToSecurityDescriptorW);
   if (!descriptor) {
-    why_ =
-        CallFailed(L"ConvertStringSecurityDescriptorToSecurityDescriptorW", calls_.GetLastError());
+    failure_ = Failure{
+        CallFailed(L"ConvertStringSecurityDescriptorToSecurityDescriptorW", calls_.GetLastError())};
     return;
   }
   const SECURITY_ATTRIBUTES attributes = AttributesOf(descriptor);
@@ -25,9 +25,8 @@ ServiceOperationLock::ServiceOperationLock(const ServiceCalls& calls) : calls_(c
     // made by another account, or another kind of object): waiting could
     // never end, and refusing would let that account hold every change
     // hostage.
-    bypassed_ = true;
-    why_ = L"going on without the operation lock " + name + L": " +
-           CallFailed(L"CreateMutexW", calls_.GetLastError());
+    passed_by_ = L"going on without the operation lock " + name + L": " +
+                 CallFailed(L"CreateMutexW", calls_.GetLastError());
     return;
   }
   // Anyone may create an object under the global name first, and hold it
@@ -35,9 +34,8 @@ ServiceOperationLock::ServiceOperationLock(const ServiceCalls& calls) : calls_(c
   // made is waited on.
   if (!OwnedByAdministrators()) {
     mutex_.reset();
-    bypassed_ = true;
-    why_ = L"going on without the operation lock " + name +
-           L": it was made by an account other than SYSTEM or Administrators";
+    passed_by_ = L"going on without the operation lock " + name +
+                 L": it was made by an account other than SYSTEM or Administrators";
     return;
   }
   // An abandoned lock was held by a copy that died mid-operation: the
@@ -45,9 +43,9 @@ ServiceOperationLock::ServiceOperationLock(const ServiceCalls& calls) : calls_(c
   const DWORD waited = calls_.WaitForSingleObject(mutex_.get(), kServiceOperationWaitMs);
   held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
   if (waited == WAIT_TIMEOUT) {
-    why_ = L"another service operation did not end in time";
+    failure_ = Failure{L"another service operation did not end in time"};
   } else if (!held_) {
-    why_ = CallFailed(L"WaitForSingleObject", calls_.GetLastError());
+    failure_ = Failure{CallFailed(L"WaitForSingleObject", calls_.GetLastError())};
   }
 }
 

@@ -7,8 +7,10 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
+#include "platform/system_error.h"
 #include "platform/tunnel_identity.h"
 #include "platform/unique_handle.h"
 #include "service/service_calls.h"
@@ -30,12 +32,13 @@ class ServiceOperationLock {
   ServiceOperationLock(const ServiceOperationLock&) = delete;
   ServiceOperationLock& operator=(const ServiceOperationLock&) = delete;
 
-  // Whether the operation may go on: the lock is held, or a lock object of
-  // someone else's stands at its name, which is passed by (the user's
-  // change is not refused for it, nor kept waiting on it).
-  [[nodiscard]] bool proceed() const { return held_ || bypassed_; }
-  // Why it is not held; empty when it is.
-  [[nodiscard]] const std::wstring& why() const { return why_; }
+  // Why the operation must not go on (the lock was not had in time, or
+  // could not be made); nothing when it may.
+  [[nodiscard]] const std::optional<Failure>& failure() const { return failure_; }
+  // Why the operation goes on without the lock: a lock object of someone
+  // else's stands at its name, which is passed by (the user's change is
+  // neither refused for it nor kept waiting on it). For a warning line.
+  [[nodiscard]] const std::optional<std::wstring>& passed_by() const { return passed_by_; }
 
  private:
   // The mutex's name: in the private namespace when the system offers one.
@@ -48,8 +51,8 @@ class ServiceOperationLock {
   HANDLE namespace_ = nullptr;
   UniqueKernelHandle mutex_;
   bool held_ = false;
-  bool bypassed_ = false;
-  std::wstring why_;
+  std::optional<Failure> failure_;
+  std::optional<std::wstring> passed_by_;
 };
 
 }  // namespace tarnwick

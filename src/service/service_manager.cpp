@@ -1,6 +1,8 @@
 #include "service/service_manager.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "platform/command_line.h"
 #include "platform/modules.h"
@@ -41,48 +43,6 @@ bool StopAndWait(const ServiceCalls& calls, SC_HANDLE service, DWORD limit_ms) {
   return false;
 }
 
-// Waits, within kStartConfirmWaitMs, for a started service to run. Empty
-// when it runs; otherwise what became of it, for the line. Polled often
-// (a tenth of the service's own wait hint, within bounds), so a tunnel that
-// comes up at once is seen at once.
-std::wstring ConfirmRunning(const ServiceCalls& calls, SC_HANDLE service) {
-  DWORD waited_ms = 0;
-  for (;;) {
-    SERVICE_STATUS_PROCESS status{};
-    if (!QueryStatus(calls, service, &status)) {
-      return CallFailed(L"QueryServiceStatusEx", calls.GetLastError());
-    }
-    if (status.dwCurrentState == SERVICE_RUNNING) return {};
-    if (status.dwCurrentState == SERVICE_STOPPED) {
-      return L"service stopped while starting: exit code " +
-             std::to_wstring(status.dwWin32ExitCode) + L", service-specific " +
-             std::to_wstring(status.dwServiceSpecificExitCode);
-    }
-    if (waited_ms >= kStartConfirmWaitMs) {
-      return L"service still starting after " + std::to_wstring(kStartConfirmWaitMs) + L" ms";
-    }
-    const DWORD pause =
-        std::min(std::clamp<DWORD>(status.dwWaitHint / 10, kStartPollMinMs, kStartPollMaxMs),
-                 kStartConfirmWaitMs - waited_ms);
-    calls.Sleep(pause);
-    waited_ms += pause;
-  }
-}
-
-// After a start that did not end running: the user is told the connect
-// failed, so nothing may start at the next boot either. Stops (bounded) and
-// asks for the deletion, which the manager carries out once it has stopped.
-void RemoveAfterFailedStart(const ServiceCalls& calls, SC_HANDLE service,
-                            const std::function<void(const std::wstring&)>& log) {
-  if (!StopAndWait(calls, service, kCleanupStopWaitMs)) {
-    log(L"service did not stop after the failed start; it is deleted once it stops");
-  }
-  if (!calls.DeleteService(service)) {
-    const DWORD error = calls.GetLastError();
-    if (error != ERROR_SERVICE_MARKED_FOR_DELETE) log(CallFailed(L"DeleteService", error));
-  }
-}
-
 // A crashed tunnel comes back by itself: restarted after a short delay, at
 // most twice within a day. A clean stop, or a tunnel that stops reporting an
 // error (such as a configuration it rejects), is no crash and is left alone:
@@ -99,173 +59,254 @@ bool SetRestartOnCrash(const ServiceCalls& calls, SC_HANDLE service) {
          FALSE;
 }
 
-}  // namespace
+// One operation's diagnostic lines, each beginning with its name. Errors
+// end the operation; warnings are failures it goes on after.
+class OperationLog {
+ public:
+  OperationLog(const wchar_t* operation, const ServiceCalls& calls)
+      : operation_(operation), calls_(calls) {}
 
-std::wstring TunnelServiceCommandLine(const std::wstring& exe_path,
-                                      const std::wstring& config_path) {
-  const std::wstring exe = QuoteArgument(exe_path);
-  const std::wstring config = QuoteArgument(config_path);
-  if (exe.empty() || config.empty()) return {};
-  return exe + L" " + kServiceSwitch + L" " + config;
-}
+  void Error(const std::wstring& message) const { Write(message, EVENTLOG_ERROR_TYPE); }
+  void Warning(const std::wstring& message) const { Write(message, EVENTLOG_WARNING_TYPE); }
+  // The call that failed with the thread's last error, read at once:
+  // closing a handle may overwrite it.
+  void CallError(const wchar_t* call) const { Error(CallFailed(call, calls_.GetLastError())); }
+  void CallWarning(const wchar_t* call) const { Warning(CallFailed(call, calls_.GetLastError())); }
 
-bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& calls) {
-  // Errors end the install; warnings are failures it goes on after.
-  const auto log = [&calls](const std::wstring& message, WORD type = EVENTLOG_ERROR_TYPE) {
-    ReportLine(L"InstallAndStartTunnel: " + message, calls, type);
-  };
-  // Read at once: closing a handle may overwrite the thread's last error.
-  const auto log_failed = [&](const wchar_t* call, WORD type = EVENTLOG_ERROR_TYPE) {
-    log(CallFailed(call, calls.GetLastError()), type);
-  };
+ private:
+  void Write(const std::wstring& message, WORD type) const {
+    ReportLine(std::wstring(operation_) + L": " + message, calls_, type);
+  }
 
-  DWORD exe_error = ERROR_SUCCESS;
-  const std::wstring exe_path =
-      ModuleFilePath(&exe_error, calls.GetModuleFileNameW, calls.GetLastError);
+  const wchar_t* const operation_;
+  const ServiceCalls& calls_;
+};
+
+// What every change to the service holds while it runs: the operation lock
+// (or, when another account's object stands at its name, a warning that it
+// goes on without) and the service manager. False when the change cannot
+// go on, its line written.
+class ServiceChange {
+ public:
+  ServiceChange(const ServiceCalls& calls, const OperationLog& log) : lock_(calls) {
+    if (lock_.failure()) {
+      log.Error(lock_.failure()->text);
+      return;
+    }
+    if (lock_.passed_by()) log.Warning(*lock_.passed_by());
+    manager_.reset(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager_) log.CallError(L"OpenSCManagerW");
+  }
+
+  explicit operator bool() const { return static_cast<bool>(manager_); }
+  [[nodiscard]] SC_HANDLE manager() const { return manager_.get(); }
+
+ private:
+  const ServiceOperationLock lock_;
+  UniqueServiceHandle manager_;
+};
+
+// The service's command line, for this executable and the configuration
+// file a privileged copy can vouch for; nothing (its line written) for
+// anything else.
+std::optional<std::wstring> VouchedCommandLine(const std::wstring& config_path,
+                                               const ServiceCalls& calls, const OperationLog& log) {
+  const ModulePath exe = ModuleFilePath(calls.GetModuleFileNameW, calls.GetLastError);
   // A service pointing at a cut path would never start, so refuse before
   // touching the manager.
-  if (exe_path.empty()) {
-    log(L"could not resolve exe path: " + SystemErrorText(exe_error));
-    return false;
+  if (!exe) {
+    log.Error(L"could not resolve exe path: " + SystemErrorText(exe.error));
+    return std::nullopt;
   }
-
   // The service runs this executable as SYSTEM at every boot, and it loads
-  // tunnel.dll from beside it: whoever could change either would run code as
-  // SYSTEM.
+  // tunnel.dll from beside it: whoever could change either would run code
+  // as SYSTEM.
   if (!UnprotectedProgramFolderAllowed(calls)) {
-    if (const auto refusal = CheckProgramFolder(exe_path, calls)) {
-      log(L"program folder is not protected: " + refusal->text);
-      return false;
+    if (const auto refusal = CheckProgramFolder(exe.path, calls)) {
+      log.Error(L"program folder is not protected: " + refusal->text);
+      return std::nullopt;
     }
   }
-
   // The service runs as SYSTEM from this file at every boot: what it reads
   // must be what the user staged, and only they or an administrator may
   // change it. Its command line names the file as the system does.
   const ConfigLocation location = TunnelConfigLocation(calls);
   if (const auto refusal = CheckTunnelConfigPath(config_path, location, calls)) {
-    log(refusal->text);
-    return false;
+    log.Error(refusal->text);
+    return std::nullopt;
   }
-  const std::wstring binary_path = TunnelServiceCommandLine(exe_path, location.file);
+  std::optional<std::wstring> command_line = TunnelServiceCommandLine(exe.path, location.file);
+  if (!command_line) log.Error(L"executable path cannot be passed as one argument: " + exe.path);
+  return command_line;
+}
 
-  const ServiceOperationLock lock(calls);
-  if (!lock.proceed()) {
-    log(lock.why());
-    return false;
-  }
-  if (!lock.why().empty()) log(lock.why(), EVENTLOG_WARNING_TYPE);
-
-  const UniqueServiceHandle manager(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    log_failed(L"OpenSCManagerW");
-    return false;
-  }
-
-  // Declared after the manager so it is closed first on every path.
+// Creates the service, or opens the one that exists (*existed). Only an
+// existing service is opened; any other failure (such as a service still
+// marked for deletion) is final.
+UniqueServiceHandle CreateOrOpen(SC_HANDLE manager, const std::wstring& binary_path,
+                                 const ServiceCalls& calls, const OperationLog& log,
+                                 bool* existed) {
   UniqueServiceHandle service(calls.CreateServiceW(
-      manager.get(), kTunnelServiceName, kTunnelServiceDisplayName, SERVICE_ALL_ACCESS,
+      manager, kTunnelServiceName, kTunnelServiceDisplayName, SERVICE_ALL_ACCESS,
       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, binary_path.c_str(),
       nullptr, nullptr, kTunnelServiceDependencies, nullptr, nullptr));
-  // Only an existing service is opened; any other failure (such as a service
-  // still marked for deletion) is final.
-  bool existed = false;
-  if (!service) {
-    const DWORD create_error = calls.GetLastError();
-    if (create_error == ERROR_SERVICE_EXISTS) {
-      service.reset(calls.OpenServiceW(manager.get(), kTunnelServiceName, SERVICE_ALL_ACCESS));
-      existed = static_cast<bool>(service);
-    }
-    if (!service) {
-      const DWORD error =
-          create_error == ERROR_SERVICE_EXISTS ? calls.GetLastError() : create_error;
-      log(CallFailed(L"CreateServiceW/OpenServiceW", error));
-      return false;
-    }
+  *existed = false;
+  if (service) return service;
+  const DWORD create_error = calls.GetLastError();
+  if (create_error == ERROR_SERVICE_EXISTS) {
+    service.reset(calls.OpenServiceW(manager, kTunnelServiceName, SERVICE_ALL_ACCESS));
+    *existed = static_cast<bool>(service);
   }
+  if (!service) {
+    const DWORD error = create_error == ERROR_SERVICE_EXISTS ? calls.GetLastError() : create_error;
+    log.Error(CallFailed(L"CreateServiceW/OpenServiceW", error));
+  }
+  return service;
+}
 
-  // An existing service may have been installed from another folder, or
-  // with another file: it is made to run this executable with this file.
-  if (existed && !calls.ChangeServiceConfigW(
-                     service.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                     SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
-                     kTunnelServiceDependencies, nullptr, nullptr, kTunnelServiceDisplayName)) {
-    log_failed(L"ChangeServiceConfigW");
+// An existing service may have been installed from another folder, or with
+// another file: it is made to run this executable with this file.
+bool RewriteStoredCommandLine(SC_HANDLE service, const std::wstring& binary_path,
+                              const ServiceCalls& calls, const OperationLog& log) {
+  if (!calls.ChangeServiceConfigW(service, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                  SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
+                                  kTunnelServiceDependencies, nullptr, nullptr,
+                                  kTunnelServiceDisplayName)) {
+    log.CallError(L"ChangeServiceConfigW");
     return false;
   }
+  return true;
+}
 
+// The service's SID type and its restart after a crash; a failure of either
+// is only a warning.
+void ApplyServiceSettings(SC_HANDLE service, const ServiceCalls& calls, const OperationLog& log) {
   SERVICE_SID_INFO sid_info{};
   sid_info.dwServiceSidType = SERVICE_SID_TYPE_UNRESTRICTED;
-  if (!calls.ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO, &sid_info)) {
-    log_failed(L"ChangeServiceConfig2W(SID)", EVENTLOG_WARNING_TYPE);
+  if (!calls.ChangeServiceConfig2W(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sid_info)) {
+    log.CallWarning(L"ChangeServiceConfig2W(SID)");
   }
-  if (!SetRestartOnCrash(calls, service.get())) {
-    log_failed(L"ChangeServiceConfig2W(failure actions)", EVENTLOG_WARNING_TYPE);
+  if (!SetRestartOnCrash(calls, service)) {
+    log.CallWarning(L"ChangeServiceConfig2W(failure actions)");
   }
+}
 
+// Waits, within kStartConfirmWaitMs, for a started service to run; what
+// became of it otherwise. The first look comes after the shortest pause and
+// the pauses grow from there to a tenth of the service's own wait hint
+// (within bounds), so a tunnel that comes up at once is seen at once and
+// one that takes long is not asked too often.
+std::optional<Failure> ConfirmRunning(const ServiceCalls& calls, SC_HANDLE service) {
+  DWORD waited_ms = 0;
+  DWORD pause = kStartPollMinMs;
+  for (;;) {
+    calls.Sleep(pause);
+    waited_ms += pause;
+    SERVICE_STATUS_PROCESS status{};
+    if (!QueryStatus(calls, service, &status)) {
+      return Failure{CallFailed(L"QueryServiceStatusEx", calls.GetLastError())};
+    }
+    if (status.dwCurrentState == SERVICE_RUNNING) return std::nullopt;
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+      return Failure{L"service stopped while starting: exit code " +
+                     std::to_wstring(status.dwWin32ExitCode) + L", service-specific " +
+                     std::to_wstring(status.dwServiceSpecificExitCode)};
+    }
+    if (waited_ms >= kStartConfirmWaitMs) {
+      return Failure{L"service still starting after " + std::to_wstring(kStartConfirmWaitMs) +
+                     L" ms"};
+    }
+    const DWORD longest =
+        std::clamp<DWORD>(status.dwWaitHint / 10, kStartPollMinMs, kStartPollMaxMs);
+    pause = std::min({2 * pause, longest, kStartConfirmWaitMs - waited_ms});
+  }
+}
+
+// Connected means running: the tunnel library may still reject the
+// configuration after the manager has started the process.
+std::optional<Failure> StartAndConfirm(SC_HANDLE service, const ServiceCalls& calls) {
+  if (!calls.StartServiceW(service, 0, nullptr)) {
+    const DWORD error = calls.GetLastError();
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) {
+      return Failure{CallFailed(L"StartServiceW", error)};
+    }
+  }
+  return ConfirmRunning(calls, service);
+}
+
+// After a start that did not end running: the user is told the connect
+// failed, so nothing may start at the next boot either. Stops (bounded) and
+// asks for the deletion, which the manager carries out once it has stopped.
+void RemoveAfterFailedStart(SC_HANDLE service, const ServiceCalls& calls, const OperationLog& log) {
+  if (!StopAndWait(calls, service, kCleanupStopWaitMs)) {
+    log.Error(L"service did not stop after the failed start; it is deleted once it stops");
+  }
+  if (!calls.DeleteService(service)) {
+    const DWORD error = calls.GetLastError();
+    if (error != ERROR_SERVICE_MARKED_FOR_DELETE) log.Error(CallFailed(L"DeleteService", error));
+  }
+}
+
+}  // namespace
+
+std::optional<std::wstring> TunnelServiceCommandLine(const std::wstring& exe_path,
+                                                     const std::wstring& config_path) {
+  const std::optional<std::wstring> exe = QuoteArgument(exe_path);
+  const std::optional<std::wstring> config = QuoteArgument(config_path);
+  if (!exe || !config) return std::nullopt;
+  return *exe + L" " + kServiceSwitch + L" " + *config;
+}
+
+bool InstallAndStartTunnel(const std::wstring& config_path, const ServiceCalls& calls) {
+  const OperationLog log(L"InstallAndStartTunnel", calls);
+  const std::optional<std::wstring> binary_path = VouchedCommandLine(config_path, calls, log);
+  if (!binary_path) return false;
+  const ServiceChange change(calls, log);
+  if (!change) return false;
+  // Made after the manager, so it is closed first on every path.
+  bool existed = false;
+  const UniqueServiceHandle service =
+      CreateOrOpen(change.manager(), *binary_path, calls, log, &existed);
+  if (!service) return false;
+  if (existed && !RewriteStoredCommandLine(service.get(), *binary_path, calls, log)) return false;
+  ApplyServiceSettings(service.get(), calls, log);
   // A running tunnel keeps the configuration it started with; it is
   // restarted so the one just written takes effect.
   if (existed && !StopAndWait(calls, service.get(), kRestartStopWaitMs)) {
-    log(L"service did not stop");
+    log.Error(L"service did not stop");
     return false;
   }
-
-  // Connected means running: the tunnel library may still reject the
-  // configuration after the manager has started the process.
-  std::wstring failure;
-  if (!calls.StartServiceW(service.get(), 0, nullptr)) {
-    const DWORD error = calls.GetLastError();
-    if (error != ERROR_SERVICE_ALREADY_RUNNING) failure = CallFailed(L"StartServiceW", error);
-  }
-  if (failure.empty()) failure = ConfirmRunning(calls, service.get());
-  if (failure.empty()) return true;
-  log(failure);
-  RemoveAfterFailedStart(calls, service.get(), log);
+  const std::optional<Failure> failure = StartAndConfirm(service.get(), calls);
+  if (!failure) return true;
+  log.Error(failure->text);
+  RemoveAfterFailedStart(service.get(), calls, log);
   return false;
 }
 
 bool StopAndRemoveTunnel(const ServiceCalls& calls) {
-  const auto log = [&calls](const std::wstring& message, WORD type = EVENTLOG_ERROR_TYPE) {
-    ReportLine(L"StopAndRemoveTunnel: " + message, calls, type);
-  };
-
-  const ServiceOperationLock lock(calls);
-  if (!lock.proceed()) {
-    log(lock.why());
-    return false;
-  }
-  if (!lock.why().empty()) log(lock.why(), EVENTLOG_WARNING_TYPE);
-
-  UniqueServiceHandle manager(calls.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    log(CallFailed(L"OpenSCManagerW", calls.GetLastError()));
-    return false;
-  }
-
+  const OperationLog log(L"StopAndRemoveTunnel", calls);
+  const ServiceChange change(calls, log);
+  if (!change) return false;
   const UniqueServiceHandle service(
-      calls.OpenServiceW(manager.get(), kTunnelServiceName, SERVICE_ALL_ACCESS));
+      calls.OpenServiceW(change.manager(), kTunnelServiceName, SERVICE_ALL_ACCESS));
   if (!service) {
-    // Read before the close, which may overwrite the thread's last error.
     const DWORD error = calls.GetLastError();
-    manager.reset();
     if (error == ERROR_SERVICE_DOES_NOT_EXIST) return true;
-    log(CallFailed(L"OpenServiceW", error));
+    log.Error(CallFailed(L"OpenServiceW", error));
     return false;
   }
-
   const bool stopped = StopAndWait(calls, service.get(), kStopWaitLimitMs);
-
   // Deletion is requested even if the service did not stop: the manager
   // removes a service marked for deletion once it has stopped.
   bool removed = true;
   if (!calls.DeleteService(service.get())) {
     const DWORD error = calls.GetLastError();
     removed = error == ERROR_SERVICE_MARKED_FOR_DELETE;
-    if (!removed) log(CallFailed(L"DeleteService", error));
+    if (!removed) log.Error(CallFailed(L"DeleteService", error));
   }
   // The tunnel may still carry traffic: the caller must not be told it is
   // gone.
-  if (!stopped) log(L"service did not stop");
+  if (!stopped) log.Error(L"service did not stop");
   return removed && stopped;
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/tunnel_identity.h"
@@ -23,8 +24,9 @@ constexpr DWORD kStopWaitLimitMs = 10000;
 // An install's waits. The interactive copy waits a bounded time for the
 // elevated one, so each is bounded and their sum (with the lock's) is the
 // most an install can take: a restart's stop, the start's confirmation
-// (polled every tenth of the service's wait hint, within the two bounds),
-// and the stop that removes a service that did not start.
+// (polled after pauses that grow from the first bound to a tenth of the
+// service's wait hint, within the second), and the stop that removes a
+// service that did not start.
 constexpr DWORD kRestartStopWaitMs = 4000;
 constexpr DWORD kStartConfirmWaitMs = 6000;
 constexpr DWORD kStartPollMinMs = 20;
@@ -39,10 +41,10 @@ constexpr DWORD kRemoveWaitBudgetMs = kServiceOperationWaitMs + kStopWaitLimitMs
 constexpr DWORD kRestartDelayMs = 3000;
 constexpr DWORD kFailureCountResetSeconds = 24 * 60 * 60;
 
-// The service's command line: "<exe>" /service "<config path>"; empty when
-// either path cannot be passed as one argument.
-[[nodiscard]] std::wstring TunnelServiceCommandLine(const std::wstring& exe_path,
-                                                    const std::wstring& config_path);
+// The service's command line: "<exe>" /service "<config path>"; nothing
+// when either path cannot be passed as one argument.
+[[nodiscard]] std::optional<std::wstring> TunnelServiceCommandLine(const std::wstring& exe_path,
+                                                                   const std::wstring& config_path);
 
 // Creates the service, or rewrites the stored configuration of the existing
 // one (restarting it when it runs), sets its SID type and its restart after

@@ -21,10 +21,8 @@ ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner, Ele
   if (parameters.empty()) return kFailed;
 
   // A path cut to fit the buffer names something else: no prompt is shown.
-  DWORD error = ERROR_SUCCESS;
-  const std::wstring executable =
-      ModuleFilePath(&error, calls.GetModuleFileNameW, calls.GetLastError);
-  if (executable.empty()) return kFailed;
+  const ModulePath executable = ModuleFilePath(calls.GetModuleFileNameW, calls.GetLastError);
+  if (!executable) return kFailed;
 
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
@@ -34,7 +32,7 @@ ElevationOutcome RunSelfElevated(const std::wstring& parameters, HWND owner, Ele
   // The prompt comes up in front of this window and belongs to it.
   info.hwnd = owner;
   info.lpVerb = L"runas";
-  info.lpFile = executable.c_str();
+  info.lpFile = executable.path.c_str();
   info.lpParameters = parameters.c_str();
   info.lpDirectory = nullptr;
   info.nShow = SW_HIDE;

@@ -1,5 +1,6 @@
 #include "tunnel_channel/elevation_worker.h"
 
+#include <optional>
 #include <utility>
 
 #include "platform/command_line.h"
@@ -45,9 +46,9 @@ ChangeOutcome ElevationWorker::RunConnect(const std::string& config) {
   // No elevation prompt for a configuration the service could not read.
   if (path.empty()) return ChangeOutcome::kConfigNotWritten;
   // Without its path the switch would not choose the install mode.
-  const std::wstring quoted = QuoteArgument(path);
-  if (quoted.empty()) return ChangeOutcome::kFailed;
-  return Elevate(std::wstring(kInstallSwitch) + L" " + quoted);
+  const std::optional<std::wstring> quoted = QuoteArgument(path);
+  if (!quoted) return ChangeOutcome::kFailed;
+  return Elevate(std::wstring(kInstallSwitch) + L" " + *quoted);
 }
 
 ChangeOutcome ElevationWorker::Elevate(const std::wstring& parameters) {

@@ -722,34 +722,39 @@ TEST_F(ServiceManagerTest, InstallConfirmsTheStartAndLeavesNoServiceThatDoesNotR
     Logs logs;
     std::vector<DWORD> sleeps;  // the confirmation's pauses, then the cleanup's
   } rows[] = {
-      {"runs at once", {SERVICE_RUNNING}, 0, true, {}, {}},
-      {"runs within its wait hint, polled every tenth of it",
+      // The first look after the shortest pause, then pauses that double
+      // up to a tenth of the wait hint (within 20 and 250 ms).
+      {"runs at once", {SERVICE_RUNNING}, 0, true, {}, {20}},
+      {"runs within its wait hint",
        {SERVICE_START_PENDING, SERVICE_START_PENDING, SERVICE_RUNNING},
        1000,
        true,
        {},
-       {100, 100}},
+       {20, 40, 80}},
       {"no wait hint: polled at the shortest pause",
        {SERVICE_START_PENDING, SERVICE_RUNNING},
        0,
        true,
        {},
-       {20}},
+       {20, 20}},
       {"stops with the tunnel library's error",
        {SERVICE_START_PENDING, SERVICE_STOPPED},
        60000,
        false,
        Lines({L"InstallAndStartTunnel: service stopped while starting: exit code 1066, "
               L"service-specific 2"}),
-       {250}},
+       {20, 40}},
       {"still starting when the wait ends, and it will not stop",
        {SERVICE_START_PENDING},
        2500,
        false,
        Lines({still_starting, not_stopped}),
        [] {
-         std::vector<DWORD> sleeps(24, 250);    // 6000 ms of confirmation
-         sleeps.insert(sleeps.end(), 15, 200);  // 3000 ms of cleanup
+         // 6000 ms of confirmation, then 3000 ms of cleanup.
+         std::vector<DWORD> sleeps = {20, 40, 80, 160};
+         sleeps.insert(sleeps.end(), 22, 250);
+         sleeps.push_back(200);
+         sleeps.insert(sleeps.end(), 15, 200);
          return sleeps;
        }()},
   };
