@@ -63,8 +63,9 @@ struct StartupCalls {
 constexpr DWORD kInteractiveLibrarySearchFlags =
     LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
-// Step 1 of the start-up: keep the console the process was started from, or
-// open one for a debugger when there is none.
+// Keeps the console the process was started from, or opens one when it has
+// none and runs under a debugger. The first step of RunInteractive's set-up
+// after the libraries are loaded.
 void PrepareConsole(const StartupCalls& calls = {});
 
 // Opens a console and sends standard output and standard error to it.

@@ -1,8 +1,9 @@
-// Calls into system libraries that are not on the system's known-DLL list
-// (dwmapi, bcrypt): the loader would look for those beside the executable
-// and in the working folder before System32. So they are not imported at
-// all; a call loads the library from System32 alone, calls the export and
-// lets the library go.
+// Calls that are not imported but found at run time, in System32 alone: the
+// exports of libraries that are not on the system's known-DLL list (the
+// loader would look for those beside the executable and in the working
+// folder first), and exports that not every system has. A call loads the
+// library from System32, calls the export (or answers `unavailable` when
+// there is none) and lets the library go.
 #pragma once
 
 #include <windows.h>

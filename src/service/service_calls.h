@@ -32,10 +32,10 @@ struct ServiceCalls : TrustCalls, LineCalls {
   Call<decltype(::ConvertStringSecurityDescriptorToSecurityDescriptorW)>
       ConvertStringSecurityDescriptorToSecurityDescriptorW =
           ::ConvertStringSecurityDescriptorToSecurityDescriptorW;
-  // The operation lock. Private namespaces are not offered everywhere (Wine
-  // has a stub that answers null, and calling AddSIDToBoundaryDescriptor
-  // there ends the process), so their calls are found at run time, never
-  // imported; the lock closes what it opened through them.
+  // The operation lock. Not every system offers private namespaces (some
+  // answer null, where a further call may end the process), so their calls
+  // are found at run time, never imported; the lock closes what it opened
+  // through them.
   Call<HANDLE(LPCWSTR, ULONG)> CreateBoundaryDescriptorW =
       SystemLibraryCall<HANDLE(LPCWSTR, ULONG)>(kKernel32, "CreateBoundaryDescriptorW",
                                                 static_cast<HANDLE>(nullptr));

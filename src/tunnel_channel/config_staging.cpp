@@ -33,7 +33,7 @@ std::vector<BYTE> CurrentUser(const TunnelChannelCalls& calls) {
 // Any local user may create folders in ProgramData, so whatever stands at
 // the folder's path is vouched for before a key is written into it: a real
 // folder, owned by this user, SYSTEM or administrators. One this user owns
-// gets the protected permissions again, so a folder an older build left
+// gets the protected permissions again, whatever it had before, so a folder
 // with looser ones is tightened.
 bool VouchForFolder(const std::wstring& folder, const TunnelChannelCalls& calls) {
   InspectedPath seen;

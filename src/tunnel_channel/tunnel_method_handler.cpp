@@ -14,6 +14,14 @@ using flutter::EncodableValue;
 using flutter::EncodableValueMap;
 using flutter::MethodResult;
 
+// What a method may use besides its call: the worker for tunnel changes,
+// the calls for the state it reads.
+struct MethodContext {
+  ElevationWorker& worker;
+  const TunnelChannelCalls& calls;
+  const ServiceCalls& service_calls;
+};
+
 // Answers the method with the outcome of its change, on the worker.
 ElevationWorker::Answer AnswerWith(std::unique_ptr<MethodResult> result, const char* cancelled,
                                    const char* failed) {
@@ -32,7 +40,7 @@ ElevationWorker::Answer AnswerWith(std::unique_ptr<MethodResult> result, const c
 }
 
 void StartTunnel(const EncodableValue* arguments, std::unique_ptr<MethodResult> result,
-                 ElevationWorker& worker) {
+                 const MethodContext& context) {
   const auto* map = arguments ? std::get_if<EncodableValueMap>(arguments) : nullptr;
   if (map == nullptr) {
     result->Error("INVALID_ARGS", "Config is required");
@@ -53,25 +61,47 @@ void StartTunnel(const EncodableValue* arguments, std::unique_ptr<MethodResult> 
 
   // Staged on the worker when this connect runs, not now: a connect still
   // waiting must not be handed another's text.
-  worker.Connect(*config, AnswerWith(std::move(result), "Connection cancelled",
-                                     "Could not start the VPN service"));
+  context.worker.Connect(*config, AnswerWith(std::move(result), "Connection cancelled",
+                                             "Could not start the VPN service"));
 }
 
-void StopTunnel(std::unique_ptr<MethodResult> result, ElevationWorker& worker) {
-  // The configuration file stays; the next start overwrites it.
-  worker.Disconnect(
+// Any arguments are ignored. The configuration file stays; the next start
+// overwrites it.
+void StopTunnel(const EncodableValue* /*arguments*/, std::unique_ptr<MethodResult> result,
+                const MethodContext& context) {
+  context.worker.Disconnect(
       AnswerWith(std::move(result), "Disconnect cancelled", "Could not stop the VPN service"));
 }
 
-void GetStats(MethodResult& result, const TunnelChannelCalls& calls) {
-  // The adapter's counters, -1 each while it does not exist; always 64-bit,
-  // however small the count.
-  const TunnelStats counters = ReadTunnelStats(calls);
+void GetStatus(const EncodableValue* /*arguments*/, std::unique_ptr<MethodResult> result,
+               const MethodContext& context) {
+  result->Success(EncodableValue(IsTunnelRunning(context.service_calls)));
+}
+
+// The adapter's counters, -1 each while it does not exist; always 64-bit,
+// however small the count.
+void GetStats(const EncodableValue* /*arguments*/, std::unique_ptr<MethodResult> result,
+              const MethodContext& context) {
+  const TunnelStats counters = ReadTunnelStats(context.calls);
   EncodableValueMap stats;
   stats[EncodableValue("rx_bytes")] = EncodableValue(counters.rx_bytes);
   stats[EncodableValue("tx_bytes")] = EncodableValue(counters.tx_bytes);
-  result.Success(EncodableValue(stats));
+  result->Success(EncodableValue(stats));
 }
+
+// The channel's methods, matched by exact name. A method that starts a
+// change passes its result to the worker; the others answer at once.
+struct Method {
+  const char* name;
+  void (*handle)(const EncodableValue* arguments, std::unique_ptr<MethodResult> result,
+                 const MethodContext& context);
+};
+constexpr Method kMethods[] = {
+    {"startTunnel", StartTunnel},
+    {"stopTunnel", StopTunnel},
+    {"getStatus", GetStatus},
+    {"getStats", GetStats},
+};
 
 }  // namespace
 
@@ -79,19 +109,14 @@ void HandleTunnelMethodCall(const flutter::MethodCall& call,
                             std::unique_ptr<flutter::MethodResult> result, ElevationWorker& worker,
                             const TunnelChannelCalls& calls, const ServiceCalls& service_calls) {
   if (!result) return;  // nothing to answer through
-  const std::string& method = call.method_name();
-  if (method == "startTunnel") {
-    StartTunnel(call.arguments(), std::move(result), worker);
-  } else if (method == "stopTunnel") {
-    StopTunnel(std::move(result), worker);
-  } else if (method == "getStatus") {
-    result->Success(EncodableValue(IsTunnelRunning(service_calls)));
-  } else if (method == "getStats") {
-    GetStats(*result, calls);
-  } else {
-    result->NotImplemented();
+  const MethodContext context{worker, calls, service_calls};
+  for (const Method& method : kMethods) {
+    if (call.method_name() == method.name) {
+      method.handle(call.arguments(), std::move(result), context);
+      return;
+    }
   }
-  // A result still here goes with this frame, answered.
+  result->NotImplemented();
 }
 
 }  // namespace tarnwick

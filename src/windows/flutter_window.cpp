@@ -29,7 +29,8 @@ bool FlutterWindow::OnCreate() {
   }
 
   RegisterPlugins(flutter_controller_->engine());
-  // A channel of an earlier engine goes here; OnDestroy ended that engine.
+  // Replaces the channel of an engine this window had before, which
+  // OnDestroy has already ended.
   tunnel_channel_ =
       std::make_unique<TunnelChannel>(flutter_controller_->engine()->messenger(), GetHandle());
   SetChildContent(flutter_controller_->view()->GetNativeWindow());

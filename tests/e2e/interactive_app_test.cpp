@@ -40,16 +40,6 @@ constexpr char kConfigText[] =
     "AllowedIPs = 0.0.0.0/0\n"
     "Endpoint = 192.0.2.1:51820\n";
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
-
 // The text as a string value of the script notation.
 std::string ScriptString(const std::string& text) {
   std::string out = "\"";

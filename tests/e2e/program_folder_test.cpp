@@ -41,8 +41,6 @@ const std::vector<std::wstring> kUiLibraryNames = {L"flutter_windows.dll",
 
 constexpr wchar_t kPolicyValue[] = L"AllowUnprotectedProgramFolder";
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // The administrator's AllowUnprotectedProgramFolder value of the prefix,
 // changed by a test and put back as it was when the test ends, also when
 // it fails.

@@ -36,8 +36,6 @@ constexpr char kConfigWithoutPeer[] =
 // Set by a test to let the slow-stop fixture's held-back stop finish.
 constexpr wchar_t kReleaseSlowStop[] = L"Global\\TarnwickSlowStopTunnelRelease";
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // The full path of a running process's executable; empty when unknown.
 std::wstring ImageOf(DWORD pid) {
   UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));

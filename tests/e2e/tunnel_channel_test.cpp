@@ -102,8 +102,6 @@ Bytes ErrorReply(const std::string& code, const std::string& message) {
   return out;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // The product's diagnostic lines, from any process.
 std::vector<std::string> TarnwickLines(const DebugOutputCapture& capture) {
   std::vector<std::string> lines;

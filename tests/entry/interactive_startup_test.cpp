@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
+#include "tests/support/paths.h"
 
 namespace {
 
 using tarnwick::StartupCalls;
+using tarnwick::e2e::Narrow;
 
 class InteractiveStartupTest : public ::testing::Test {
  protected:
@@ -127,12 +129,6 @@ TEST_F(InteractiveStartupTest, StreamThatCannotBeReopenedFollowsStandardOutput) 
 bool HandleOpen(HANDLE handle) {
   DWORD flags = 0;
   return handle != nullptr && ::GetHandleInformation(handle, &flags) != FALSE;
-}
-
-std::string Narrow(const wchar_t* text) {
-  std::string out;
-  for (; text != nullptr && *text != L'\0'; ++text) out += static_cast<char>(*text);
-  return out;
 }
 
 TEST_F(InteractiveStartupTest, SecondRunBringsTheFirstWindowForwardAndStops) {

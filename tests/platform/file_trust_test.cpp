@@ -139,13 +139,25 @@ TEST(FileTrustTest, InspectionOpensWithoutFollowingLinksAndSaysWhy) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     tarnwick::FileTrustCalls calls;
+    // As Windows opens: a folder only with backup semantics, a link as
+    // itself only when asked (otherwise what it points to, no link).
+    DWORD flags = 0;
+    calls.CreateFileW = [&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                            DWORD disposition, DWORD asked, HANDLE model) {
+      flags = asked;
+      if (row.kind == PathKind::kDirectory && (asked & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
+      return ::CreateFileW(path, access, share, security, disposition, asked, model);
+    };
     calls.GetFileAttributesW = [&](LPCWSTR path) {
       const DWORD attributes = ::GetFileAttributesW(path);
       return attributes == INVALID_FILE_ATTRIBUTES ? attributes : attributes | row.path_link;
     };
     calls.GetFileInformationByHandle = [&](HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
       const BOOL ok = ::GetFileInformationByHandle(handle, info);
-      info->dwFileAttributes |= row.object_link;
+      if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0) info->dwFileAttributes |= row.object_link;
       if (row.links != 0) info->nNumberOfLinks = row.links;
       return ok;
     };

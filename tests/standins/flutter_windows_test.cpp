@@ -18,9 +18,11 @@
 
 #include "embedding/flutter_windows_api.h"
 #include "standins/embedding/ui_value.h"
+#include "tests/support/paths.h"
 
 namespace {
 
+using tarnwick::e2e::Narrow;
 using tarnwick::standin::DecodeValue;
 using tarnwick::standin::EncodeSuccessEnvelope;
 using tarnwick::standin::UiValue;
@@ -41,8 +43,6 @@ std::wstring TempPath(const std::wstring& stem) {
   return std::wstring(folder) + L"standin_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
          std::to_wstring(++counter) + L"_" + stem;
 }
-
-std::string Narrow(const std::wstring& wide) { return std::string(wide.begin(), wide.end()); }
 
 void WriteText(const std::wstring& path, const std::string& text) {
   std::ofstream(Narrow(path), std::ios::binary) << text;

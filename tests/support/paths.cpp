@@ -83,6 +83,15 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
   return folder + L"\\" + name;
 }
 
+std::string Narrow(std::wstring_view text) {
+  if (text.empty()) return std::string();
+  const int size = static_cast<int>(text.size());
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   wchar_t temp[MAX_PATH + 1] = {};

@@ -20,6 +20,10 @@ namespace tarnwick::e2e {
 
 [[nodiscard]] std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
+// The UTF-8 form of wide text, as the product writes its narrow lines and
+// arguments.
+[[nodiscard]] std::string Narrow(std::wstring_view text);
+
 // A fresh, uniquely named folder under the temp folder, removed with all it
 // holds when the object goes.
 class TempDir {

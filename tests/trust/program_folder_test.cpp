@@ -161,14 +161,19 @@ TEST(ProgramFolderCheckTest, OnlyADwordOneSwitchesTheCheckOff) {
       {"REG_DWORD 0", ERROR_SUCCESS, REG_DWORD, {0, 0, 0, 0}, false},
       {"REG_SZ \"1\", as long as a DWORD", ERROR_SUCCESS, REG_SZ, {'1', 0, 0, 0}, false},
       {"REG_QWORD 1", ERROR_SUCCESS, REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"REG_BINARY 01 00 00 00, the bytes of a DWORD 1",
+       ERROR_SUCCESS,
+       REG_BINARY,
+       {1, 0, 0, 0},
+       false},
   };
   for (const auto& row : rows) {
     TrustCalls calls;
     calls.RegGetValueW = [&](HKEY key, LPCWSTR subkey, LPCWSTR value, DWORD flags, LPDWORD type,
                              PVOID data, LPDWORD size) -> LSTATUS {
       EXPECT_EQ(key, HKEY_LOCAL_MACHINE);
-      EXPECT_STREQ(subkey, L"SOFTWARE\\Tarnwick");
-      EXPECT_STREQ(value, L"AllowUnprotectedProgramFolder");
+      EXPECT_STREQ(subkey, tarnwick::kPolicyKey);
+      EXPECT_STREQ(value, tarnwick::kAllowUnprotectedProgramFolderValue);
       // Any type is asked for: the caller judges it.
       EXPECT_EQ(flags, static_cast<DWORD>(RRF_RT_ANY));
       if (row.status != ERROR_SUCCESS) return row.status;

@@ -44,18 +44,22 @@ TEST_F(TunnelConfigTest, LocationIsTheKnownFolderOnly) {
   EXPECT_EQ(location.folder, folder_);
   EXPECT_EQ(location.file, config_);
 
-  // The system cannot name the folder: no location, and a check says why.
-  calls_.SHGetKnownFolderPath = [](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) {
-    *path = nullptr;
-    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-  };
-  const ConfigLocation unknown = TunnelConfigLocation(calls_);
-  EXPECT_FALSE(unknown);
-  EXPECT_TRUE(unknown.folder.empty());
-  const auto refusal = CheckTunnelConfigPath(config_, unknown, calls_);
-  ASSERT_TRUE(refusal);
-  EXPECT_EQ(refusal->text, L"ProgramData folder unknown: " +
-                               tarnwick::SystemErrorText(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
+  // The system cannot name the folder, or names it as nothing: no
+  // location, and a check says why.
+  for (const HRESULT answer : {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), S_OK}) {
+    SCOPED_TRACE(answer);
+    calls_.SHGetKnownFolderPath = [answer](REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path) {
+      *path = nullptr;
+      return FAILED(answer) ? answer : tarnwick::e2e::AnswerKnownFolder(L"", path);
+    };
+    const ConfigLocation unknown = TunnelConfigLocation(calls_);
+    EXPECT_FALSE(unknown);
+    EXPECT_TRUE(unknown.folder.empty());
+    const auto refusal = CheckTunnelConfigPath(config_, unknown, calls_);
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->text, L"ProgramData folder unknown: " +
+                                 tarnwick::SystemErrorText(FAILED(answer) ? answer : E_UNEXPECTED));
+  }
 }
 
 // Which owners the configuration may have and which object a refusal
