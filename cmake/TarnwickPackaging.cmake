@@ -47,10 +47,15 @@ foreach(row IN LISTS TARNWICK_PLUGINS)
   string(APPEND _references "  <ComponentRef Id=\"Plugin.${library}\" />\n")
 endforeach()
 set(_made_by "<!-- Made by cmake/TarnwickPackaging.cmake from src/windows/plugins.list. -->")
+# An included file's elements are in no namespace unless its own root says
+# so (namespaces do not carry into it), and WiX 3's compiler takes only its
+# own namespace's.
+set(TARNWICK_WIX_NAMESPACE "http://schemas.microsoft.com/wix/2006/wi")
+set(_include_root "<Include xmlns=\"${TARNWICK_WIX_NAMESPACE}\">")
 file(CONFIGURE OUTPUT ${TARNWICK_GENERATED_PACKAGING}/plugin_components.wxi CONTENT
-  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n${_made_by}\n<Include>\n${_components}</Include>\n")
+  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n${_made_by}\n${_include_root}\n${_components}</Include>\n")
 file(CONFIGURE OUTPUT ${TARNWICK_GENERATED_PACKAGING}/plugin_references.wxi CONTENT
-  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n${_made_by}\n<Include>\n${_references}</Include>\n")
+  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n${_made_by}\n${_include_root}\n${_references}</Include>\n")
 
 # The tunnel's names, from the one header that holds them: every
 # `inline constexpr wchar_t kName[] = L"value";` line of it becomes
@@ -73,6 +78,13 @@ foreach(name TunnelServiceName ConfigFolderName ConfigFileName EventSourceName P
   endif()
   list(APPEND TARNWICK_PACKAGE_IDENTITY "${name}=${TARNWICK_IDENTITY_${name}}")
 endforeach()
+
+# Every source the package's compiler reads has the WiX namespace on its
+# root: the .wxs and whatever is generated for it to include.
+add_test(NAME wix_namespace_test
+  COMMAND ${CMAKE_COMMAND} -D FILES=${TARNWICK_WXS} -D FOLDERS=${TARNWICK_GENERATED_PACKAGING}
+          -D NAMESPACE=${TARNWICK_WIX_NAMESPACE}
+          -P ${PROJECT_SOURCE_DIR}/cmake/CheckWixNamespace.cmake)
 
 # tarnwick_add_msi(<target> <version> <output .msi>)
 # One package of the app folder with the given version. Its product code is

@@ -54,12 +54,21 @@ function(tarnwick_add_test name)
       "env;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEPATH=${CMAKE_BINARY_DIR}/app;WINEDLLOVERRIDES=mscoree,mshtml=;${PROJECT_SOURCE_DIR}/scripts/wine-run.sh")
   elseif(WIN32)
     # Nothing puts the app folder on a native test's library path: the DLLs
-    # it imports or delay-loads go beside it (none for most tests).
+    # it imports or delay-loads go beside it (none for most tests). The copy
+    # depends on the DLL files themselves: a test that links an unchanged
+    # import library is not relinked when its DLL is rebuilt, and a step of
+    # the test's own link would leave the old copy beside it.
     set(dlls "$<TARGET_RUNTIME_DLLS:${name}>")
-    add_custom_command(TARGET ${name} POST_BUILD
+    set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${name}_dlls.stamp)
+    add_custom_command(OUTPUT ${stamp}
       COMMAND "$<$<BOOL:${dlls}>:${CMAKE_COMMAND};-E;copy_if_different;${dlls};$<TARGET_FILE_DIR:${name}>>"
+      COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+      DEPENDS ${dlls}
       COMMAND_EXPAND_LISTS
       VERBATIM)
+    add_custom_target(${name}_dlls ALL DEPENDS ${stamp})
+    # After the test, whose build builds the libraries it links.
+    add_dependencies(${name}_dlls ${name})
   endif()
   set(props TIMEOUT 120)
   if(T_SERIAL)

@@ -41,26 +41,51 @@ bool DebugOutputCapture::Start(DWORD* error, DWORD claim_timeout_ms) {
   return status == NO_ERROR;
 }
 
-DWORD DebugOutputCapture::TryStart() {
+DWORD DebugOutputCapture::Open(const wchar_t* prefix, Channel* channel) {
+  const std::wstring name(prefix);
   DWORD status = NO_ERROR;
-  if (thread_.joinable()) {
-    status = ERROR_ALREADY_INITIALIZED;
-  } else if ((buffer_ready_ = CreateChannelEvent(L"DBWIN_BUFFER_READY", &status)) == nullptr ||
-             (data_ready_ = CreateChannelEvent(L"DBWIN_DATA_READY", &status)) == nullptr) {
-  } else if ((mapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                              kBufferBytes, L"DBWIN_BUFFER")) == nullptr ||
-             (view_ = static_cast<const char*>(
-                  ::MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, kBufferBytes))) == nullptr ||
-             (stop_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr)) == nullptr) {
-    status = ::GetLastError();
-  } else {
-    // Ready before Start returns, so nothing written after it is missed.
-    ::SetEvent(buffer_ready_);
-    thread_ = std::thread([this] { CaptureLoop(); });
-    return NO_ERROR;
+  if ((channel->buffer_ready =
+           CreateChannelEvent((name + L"DBWIN_BUFFER_READY").c_str(), &status)) == nullptr ||
+      (channel->data_ready = CreateChannelEvent((name + L"DBWIN_DATA_READY").c_str(), &status)) ==
+          nullptr) {
+    return status;
   }
-  if (status != ERROR_ALREADY_INITIALIZED) Stop();
-  return status;
+  if ((channel->mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                               kBufferBytes, (name + L"DBWIN_BUFFER").c_str())) ==
+          nullptr ||
+      (channel->view = static_cast<const char*>(
+           ::MapViewOfFile(channel->mapping, FILE_MAP_READ, 0, 0, kBufferBytes))) == nullptr) {
+    return ::GetLastError();
+  }
+  return NO_ERROR;
+}
+
+void DebugOutputCapture::Close(Channel* channel) {
+  if (channel->view != nullptr) ::UnmapViewOfFile(channel->view);
+  channel->view = nullptr;
+  CloseIfSet(&channel->mapping);
+  CloseIfSet(&channel->data_ready);
+  CloseIfSet(&channel->buffer_ready);
+}
+
+DWORD DebugOutputCapture::TryStart() {
+  if (thread_.joinable()) return ERROR_ALREADY_INITIALIZED;
+  DWORD status = Open(L"", &session_);
+  if (status == NO_ERROR && (stop_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr)) == nullptr) {
+    status = ::GetLastError();
+  }
+  if (status != NO_ERROR) {
+    Stop();
+    return status;
+  }
+  // Made only by administrators, and by one monitor: without it, the
+  // session's channel is all there is.
+  if (Open(L"Global\\", &global_) != NO_ERROR) Close(&global_);
+  // Ready before Start returns, so nothing written after it is missed.
+  ::SetEvent(session_.buffer_ready);
+  if (global_.buffer_ready != nullptr) ::SetEvent(global_.buffer_ready);
+  thread_ = std::thread([this] { CaptureLoop(); });
+  return NO_ERROR;
 }
 
 void DebugOutputCapture::Stop() {
@@ -68,34 +93,46 @@ void DebugOutputCapture::Stop() {
     ::SetEvent(stop_);
     thread_.join();
   }
-  if (view_ != nullptr) ::UnmapViewOfFile(view_);
-  view_ = nullptr;
-  CloseIfSet(&mapping_);
-  CloseIfSet(&data_ready_);
-  CloseIfSet(&buffer_ready_);
+  Close(&global_);
+  Close(&session_);
   CloseIfSet(&stop_);
 }
 
 void DebugOutputCapture::CaptureLoop() {
-  const HANDLE waits[] = {data_ready_, stop_};
-  while (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
-    DebugLine line;
-    std::memcpy(&line.pid, view_, sizeof(DWORD));
-    const char* text = view_ + sizeof(DWORD);
-    line.raw.assign(text, strnlen(text, kTextBytes));
-    // Copied out: the next writer may have the buffer.
-    ::SetEvent(buffer_ready_);
-    line.text = line.raw;
-    while (!line.text.empty() && (line.text.back() == '\n' || line.text.back() == '\r')) {
-      line.text.pop_back();
-    }
-    if (sink_) sink_(line);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      lines_.push_back(std::move(line));
-    }
-    arrived_.notify_all();
+  // Lines first: one written as the capture stops is still read.
+  std::vector<HANDLE> waits = {session_.data_ready};
+  std::vector<const Channel*> channels = {&session_};
+  if (global_.data_ready != nullptr) {
+    waits.push_back(global_.data_ready);
+    channels.push_back(&global_);
   }
+  waits.push_back(stop_);
+  for (;;) {
+    const DWORD woke =
+        ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, INFINITE);
+    const DWORD index = woke - WAIT_OBJECT_0;
+    if (index >= channels.size()) break;
+    Read(*channels[index]);
+  }
+}
+
+void DebugOutputCapture::Read(const Channel& channel) {
+  DebugLine line;
+  std::memcpy(&line.pid, channel.view, sizeof(DWORD));
+  const char* text = channel.view + sizeof(DWORD);
+  line.raw.assign(text, strnlen(text, kTextBytes));
+  // Copied out: the next writer may have the buffer.
+  ::SetEvent(channel.buffer_ready);
+  line.text = line.raw;
+  while (!line.text.empty() && (line.text.back() == '\n' || line.text.back() == '\r')) {
+    line.text.pop_back();
+  }
+  if (sink_) sink_(line);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(std::move(line));
+  }
+  arrived_.notify_all();
 }
 
 std::vector<DebugLine> DebugOutputCapture::Lines() const {

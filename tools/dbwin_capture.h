@@ -2,7 +2,12 @@
 // namespace (every process of a Wine prefix) through the DBWIN_BUFFER
 // protocol: writers take "DBWinMutex", wait for "DBWIN_BUFFER_READY", put
 // their process id and text into the "DBWIN_BUFFER" mapping and signal
-// "DBWIN_DATA_READY". Only one monitor can hold the channel at a time.
+// "DBWIN_DATA_READY". Only one monitor can hold a channel at a time.
+//
+// A writer uses the channel of its own session; services run in session 0,
+// whose names are the global ones. So the capture also listens on the
+// "Global\" channel when it may make it (administrators may). Under Wine
+// that is a channel of its own too, but services write to the session's.
 #pragma once
 
 #include <windows.h>
@@ -59,12 +64,22 @@ class DebugOutputCapture {
   [[nodiscard]] DWORD TryStart();
   void CaptureLoop();
 
+  // The objects of one channel, made by this monitor.
+  struct Channel {
+    HANDLE buffer_ready = nullptr;
+    HANDLE data_ready = nullptr;
+    HANDLE mapping = nullptr;
+    const char* view = nullptr;
+  };
+  // Makes the channel whose names begin with prefix: NO_ERROR, or why not.
+  [[nodiscard]] static DWORD Open(const wchar_t* prefix, Channel* channel);
+  static void Close(Channel* channel);
+  void Read(const Channel& channel);
+
   Sink sink_;
-  HANDLE buffer_ready_ = nullptr;
-  HANDLE data_ready_ = nullptr;
-  HANDLE mapping_ = nullptr;
+  Channel session_;
+  Channel global_;  // when this monitor may make it
   HANDLE stop_ = nullptr;
-  const char* view_ = nullptr;
   std::thread thread_;
 
   mutable std::mutex mutex_;

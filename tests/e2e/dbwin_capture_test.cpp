@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
+#include "platform/unique_handle.h"
 #include "tests/support/debug_output.h"
 #include "tests/support/paths.h"
 #include "tests/support/process.h"
@@ -40,6 +42,30 @@ TEST(DebugOutputCaptureTest, DeliversEveryLineInOrderWithItsProcess) {
   }
   EXPECT_EQ(ours.back().raw, "[capture-test] no line feed");
   EXPECT_EQ(capture.CountContaining("[capture-test] line 1"), 111u);  // 1, 10-19, 100-199
+}
+
+// A service writes in session 0, whose channel is the global one: written
+// there as such a writer does, the line is captured too.
+TEST(DebugOutputCaptureTest, HearsTheGlobalChannelOfServicesToo) {
+  DebugOutputCapture capture;
+  ASSERT_TRUE(capture.Start(nullptr, e2e::kDebugOutputClaimMs));
+  const UniqueKernelHandle ready(::OpenEventW(SYNCHRONIZE, FALSE, L"Global\\DBWIN_BUFFER_READY"));
+  const UniqueKernelHandle data(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\DBWIN_DATA_READY"));
+  const UniqueKernelHandle mapping(
+      ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"Global\\DBWIN_BUFFER"));
+  ASSERT_TRUE(ready && data && mapping) << ::GetLastError();
+  ASSERT_EQ(::WaitForSingleObject(ready.get(), 30000), WAIT_OBJECT_0);
+  auto* view = static_cast<char*>(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  const DWORD service_pid = 4242;
+  std::memcpy(view, &service_pid, sizeof(service_pid));
+  std::strcpy(view + sizeof(service_pid), "[capture-test] from session 0\n");
+  ::UnmapViewOfFile(view);
+  ASSERT_TRUE(::SetEvent(data.get()));
+  const auto line = capture.WaitForText("[capture-test] from session 0", 30000);
+  ASSERT_TRUE(line.has_value());
+  EXPECT_EQ(line->pid, service_pid);
 }
 
 TEST(DebugOutputCaptureTest, WaitingEndsAtTheBoundWithoutAMatch) {

@@ -1,0 +1,58 @@
+# cmake -D FILES=<a.wxs;...> -D FOLDERS=<folder;...> -D NAMESPACE=<uri> -P CheckWixNamespace.cmake
+# Fails unless the root element of every listed file, and of every .wxs and
+# .wxi in the listed folders (what a generator writes there later is checked
+# too), carries the WiX namespace: WiX 3's compiler rejects elements in any
+# other, and an included file does not inherit its includer's.
+cmake_minimum_required(VERSION 3.25)
+
+set(files ${FILES})
+foreach(folder IN LISTS FOLDERS)
+  file(GLOB found ${folder}/*.wxs ${folder}/*.wxi)
+  list(APPEND files ${found})
+endforeach()
+if(NOT files)
+  message(FATAL_ERROR "wix namespace: nothing to check")
+endif()
+
+# Drops what comes in pairs of `open` ... `close` (comments, processing
+# instructions) from text.
+function(drop_between text open close out)
+  string(LENGTH "${close}" close_length)
+  while(TRUE)
+    string(FIND "${text}" "${open}" start)
+    if(start EQUAL -1)
+      break()
+    endif()
+    string(SUBSTRING "${text}" ${start} -1 rest)
+    string(FIND "${rest}" "${close}" end)
+    if(end EQUAL -1)
+      break()
+    endif()
+    math(EXPR after "${start} + ${end} + ${close_length}")
+    string(SUBSTRING "${text}" 0 ${start} before)
+    string(SUBSTRING "${text}" ${after} -1 tail)
+    set(text "${before}${tail}")
+  endwhile()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+set(bad "")
+foreach(path IN LISTS files)
+  file(READ ${path} text)
+  drop_between("${text}" "<!--" "-->" text)
+  drop_between("${text}" "<?" "?>" text)
+  if(NOT text MATCHES "^[ \t\r\n]*<([A-Za-z]+)([^>]*)>")
+    list(APPEND bad "${path}: no root element")
+    continue()
+  endif()
+  set(root ${CMAKE_MATCH_1})
+  if(NOT CMAKE_MATCH_2 MATCHES "xmlns=\"${NAMESPACE}\"")
+    list(APPEND bad "${path}: root <${root}> is not in ${NAMESPACE}")
+  endif()
+endforeach()
+list(LENGTH files count)
+if(bad)
+  list(JOIN bad "\n  " lines)
+  message(FATAL_ERROR "wix namespace:\n  ${lines}")
+endif()
+message(STATUS "wix namespace: ${count} files, each root in ${NAMESPACE}")
