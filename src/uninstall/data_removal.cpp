@@ -95,6 +95,8 @@ class DataRemoval {
       levels_.front().name = location.folder;
       Walk();
     }
+    // Scheduled now, after what it holds, while ProgramData's handle lives.
+    quarantine_.reset();
     return true;
   }
 
@@ -301,8 +303,7 @@ class DataRemoval {
 
   const UninstallCalls& calls_;
   std::optional<Quarantine> quarantine_;
-  // The folders being emptied, the data folder first; the quarantine above
-  // outlives them, so it is scheduled after they are gone.
+  // The folders being emptied, the data folder first.
   std::vector<Level> levels_;
 };
 
