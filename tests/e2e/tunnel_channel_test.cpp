@@ -281,6 +281,9 @@ TEST_F(TunnelChannelTest, StagingWritesOnlyIntoARealFolder) {
   EXPECT_EQ(ListFiles(folder, L"*"), std::vector<std::wstring>{kConfigFileName})
       << "the temporary file is gone";
   EXPECT_FALSE(QueryTunnelService().exists);
+  // The copy has ended, but its line may still be on its way on a busy
+  // machine: waited for, then nothing else may have come.
+  EXPECT_TRUE(capture_.WaitForText("InstallAndStartTunnel:", kServiceBoundMs).has_value());
   LetDebugOutputSettle(capture_);
   EXPECT_EQ(TarnwickLines(capture_),
             std::vector<std::string>{"[Tarnwick] InstallAndStartTunnel: configuration is not the "
