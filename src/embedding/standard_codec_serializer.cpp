@@ -651,11 +651,19 @@ TARNWICK_ALWAYS_INLINE T ReadNumber(Stream* stream) {
 
 // Where a decoded payload goes: returned as a value, or built in place at
 // the end of a list whose room is already reserved, so list elements are
-// never moved, copied or relocated after they are read.
+// never moved, copied or relocated after they are read. A list is made
+// where it goes before its elements are read into it (List), so it is not
+// moved either.
 struct AsValue {
   template <typename T>
   EncodableValue operator()(T&& payload) const {
     return EncodableValue(std::forward<T>(payload));
+  }
+  template <typename Fill>
+  EncodableValue List(Fill fill) const {
+    EncodableValue value(std::in_place_type<EncodableValueList>);
+    fill(*std::get_if<EncodableValueList>(&value));
+    return value;
   }
 };
 
@@ -664,6 +672,11 @@ struct AppendTo {
   template <typename T>
   void operator()(T&& payload) const {
     list->emplace_back(std::forward<T>(payload));
+  }
+  template <typename Fill>
+  void List(Fill fill) const {
+    fill(*std::get_if<EncodableValueList>(
+        &list->emplace_back(std::in_place_type<EncodableValueList>)));
   }
 };
 
@@ -728,20 +741,18 @@ auto ReadOtherPayload(const StandardCodecSerializer& serializer, uint8_t type, S
   NestingScope scope;
   const size_t count = ReadSizeFrom(stream);
   if (type == TypeByte(Type::kList)) {
-    EncodableValueList list;
-    if (!InputCanHold(stream, count, kMinEncodedValueBytes)) {
-      return emit(std::move(list));
-    }
-    list.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-      if constexpr (kDirect) {
-        const uint8_t nested_type = stream->ReadByte();
-        ReadPayload<kDirect>(serializer, nested_type, stream, AppendTo{&list});
-      } else {
-        list.push_back(read_nested());
+    return emit.List([&](EncodableValueList& list) {
+      if (!InputCanHold(stream, count, kMinEncodedValueBytes)) return;
+      list.reserve(count);
+      for (size_t left = count; left != 0; --left) {
+        if constexpr (kDirect) {
+          const uint8_t nested_type = stream->ReadByte();
+          ReadPayload<kDirect>(serializer, nested_type, stream, AppendTo{&list});
+        } else {
+          list.push_back(read_nested());
+        }
       }
-    }
-    return emit(std::move(list));
+    });
   }
 
   EncodableValueMap map;
