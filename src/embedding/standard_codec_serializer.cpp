@@ -359,7 +359,8 @@ TARNWICK_ALWAYS_INLINE uint8_t* PutLeaf(const EncodableValue& value, uint8_t* at
       return at + 1;
     case kBoolIndex:
       at = out.MakeRoom(at, 1);
-      *at = TypeByte(*std::get_if<bool>(&value) ? Type::kTrue : Type::kFalse);
+      // Computed rather than chosen: mixed flags cost no branch.
+      *at = static_cast<uint8_t>(TypeByte(Type::kFalse) - (*std::get_if<bool>(&value) ? 1 : 0));
       return at + 1;
     case kInt32Index: return PutNumber(Type::kInt32, *std::get_if<int32_t>(&value), at, out);
     case kInt64Index: return PutNumber(Type::kInt64, *std::get_if<int64_t>(&value), at, out);
@@ -695,8 +696,10 @@ TARNWICK_ALWAYS_INLINE auto ReadPayload(const StandardCodecSerializer& serialize
     -> decltype(emit(std::monostate())) {
   switch (static_cast<Type>(type)) {
     case Type::kNull: return emit(std::monostate());
-    case Type::kTrue: return emit(true);
-    case Type::kFalse: return emit(false);
+    // One case for both, so that mixed flags do not make the dispatch
+    // itself harder to predict.
+    case Type::kTrue:
+    case Type::kFalse: return emit(type == TypeByte(Type::kTrue));
     case Type::kInt32: return emit(ReadNumber<int32_t>(stream));
     case Type::kInt64: return emit(ReadNumber<int64_t>(stream));
     case Type::kFloat64: stream->SkipToAlignment(8); return emit(ReadNumber<double>(stream));
