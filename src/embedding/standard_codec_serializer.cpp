@@ -435,10 +435,9 @@ uint8_t* PutContainer(const EncodableValue& value, uint8_t* at, VectorWriter& ou
 // carries.
 constexpr size_t kSizedElementsAtMost = 64;
 
-// The most a sized message may take to be zero-filled whole before it is
-// written, rather than grown as it goes; beyond it a large payload is worth
-// copying in once without zero-filling its room first.
-constexpr size_t kClaimedWholeAtMost = 0;
+// Where a message too large to size starts: past the first few doublings
+// from a small vector, whose copies it would otherwise pay for.
+constexpr size_t kUnsizedFirstBlock = 4096;
 
 template <typename T>
 size_t NumericListEnd(const std::vector<T>& values, size_t at) {
@@ -523,16 +522,12 @@ void WriteStandard(std::optional<uint8_t> lead, std::initializer_list<const Enco
   size_t budget = kSizedElementsAtMost;
   bool sized = true;
   for (const EncodableValue* value : values) sized = sized && SizeValue(*value, end, budget);
-  if (sized && end > target->capacity()) {
+  if (!sized) end = std::max(end, kUnsizedFirstBlock);
+  if (end > target->capacity()) {
     target->reserve(std::max(end, 2 * target->capacity()));
   }
   VectorWriter writer(target);
   uint8_t* at = writer.position();
-  // A small message is claimed whole: zero-filled once, then written in
-  // place, large payloads included.
-  if (sized && end - target->size() <= kClaimedWholeAtMost) {
-    at = writer.MakeRoom(at, end - target->size());
-  }
   if (lead) {
     at = writer.MakeRoom(at, 1);
     *at++ = *lead;
