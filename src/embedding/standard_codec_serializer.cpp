@@ -343,8 +343,21 @@ TARNWICK_ALWAYS_INLINE uint8_t* PutSized(Type type, const void* bytes, size_t si
     CopyBytes(at + 2, bytes, size);
     return at + 2 + size;
   }
-  out.set_position(at);
-  WriteSized(out, type, bytes, size);
+  const size_t header = 1 + SizeFieldBytes(size);
+  at = out.MakeRoom(at, header);
+  at[0] = TypeByte(type);
+  if (size <= 0xFFFF) {
+    at[1] = 254;
+    const auto size16 = static_cast<uint16_t>(size);
+    std::memcpy(at + 2, &size16, sizeof(size16));
+  } else {
+    // Only the low 32 bits fit; callers never encode anything that large.
+    at[1] = 255;
+    const auto size32 = static_cast<uint32_t>(size);
+    std::memcpy(at + 2, &size32, sizeof(size32));
+  }
+  out.set_position(at + header);
+  out.Bytes(bytes, size);
   return out.position();
 }
 
@@ -606,16 +619,19 @@ std::vector<T> ReadBlock(Stream* stream, size_t count) {
   return VectorFromBytes<T>(source, count);
 }
 
-template <typename Stream>
-TARNWICK_ALWAYS_INLINE std::string ReadString(Stream* stream, size_t size) {
+// A string of size bytes, handed to emit; built where it goes straight from
+// the input when the reader lends its bytes.
+template <typename Stream, typename Emit>
+TARNWICK_ALWAYS_INLINE auto ReadString(Stream* stream, size_t size, Emit& emit)
+    -> decltype(emit(std::monostate())) {
   if (!SizeIsKnown(stream)) {
     std::string text(size, '\0');
     stream->ReadBytes(reinterpret_cast<uint8_t*>(&text[0]), size);
-    return text;
+    return emit(std::move(text));
   }
   const uint8_t* source = stream->ReadBytesInPlace(size);
-  if (source == nullptr) return std::string();
-  return std::string(reinterpret_cast<const char*>(source), size);
+  if (source == nullptr) return emit(std::string());
+  return emit(std::in_place_type<std::string>, reinterpret_cast<const char*>(source), size);
 }
 
 template <typename T, typename Stream>
@@ -651,9 +667,9 @@ TARNWICK_ALWAYS_INLINE T ReadNumber(Stream* stream) {
 // where it goes before its elements are read into it (List), so it is not
 // moved either.
 struct AsValue {
-  template <typename T>
-  EncodableValue operator()(T&& payload) const {
-    return EncodableValue(std::forward<T>(payload));
+  template <typename... Payload>
+  EncodableValue operator()(Payload&&... payload) const {
+    return EncodableValue(std::forward<Payload>(payload)...);
   }
   template <typename Fill>
   EncodableValue List(Fill fill) const {
@@ -665,9 +681,9 @@ struct AsValue {
 
 struct AppendTo {
   EncodableValueList* list;
-  template <typename T>
-  void operator()(T&& payload) const {
-    list->emplace_back(std::forward<T>(payload));
+  template <typename... Payload>
+  void operator()(Payload&&... payload) const {
+    list->emplace_back(std::forward<Payload>(payload)...);
   }
   template <typename Fill>
   void List(Fill fill) const {
@@ -698,7 +714,7 @@ TARNWICK_ALWAYS_INLINE auto ReadPayload(const StandardCodecSerializer& serialize
     case Type::kInt32: return emit(ReadNumber<int32_t>(stream));
     case Type::kInt64: return emit(ReadNumber<int64_t>(stream));
     case Type::kFloat64: stream->SkipToAlignment(8); return emit(ReadNumber<double>(stream));
-    case Type::kString: return emit(ReadString(stream, ReadSizeFrom(stream)));
+    case Type::kString: return ReadString(stream, ReadSizeFrom(stream), emit);
     default: return ReadOtherPayload<kDirect>(serializer, type, stream, emit);
   }
 }
@@ -710,7 +726,7 @@ template <bool kDirect, typename Stream, typename Emit>
 auto ReadOtherPayload(const StandardCodecSerializer& serializer, uint8_t type, Stream* stream,
                       Emit emit) -> decltype(emit(std::monostate())) {
   switch (static_cast<Type>(type)) {
-    case Type::kLargeInt: return emit(ReadString(stream, ReadSizeFrom(stream)));
+    case Type::kLargeInt: return ReadString(stream, ReadSizeFrom(stream), emit);
     case Type::kUInt8List: return emit(ReadBlock<uint8_t>(stream, ReadSizeFrom(stream)));
     case Type::kInt32List: return emit(ReadNumericList<int32_t>(stream, ReadSizeFrom(stream)));
     case Type::kInt64List: return emit(ReadNumericList<int64_t>(stream, ReadSizeFrom(stream)));
