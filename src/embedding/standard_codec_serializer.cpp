@@ -448,9 +448,14 @@ uint8_t* PutContainer(const EncodableValue& value, uint8_t* at, VectorWriter& ou
 // carries.
 constexpr size_t kSizedElementsAtMost = 64;
 
-// Where a message too large to size starts: past the first few doublings
-// from a small vector, whose copies it would otherwise pay for.
+// A list or map too large to size is estimated from this many of its first
+// elements, the rest taken to be like them; the message is reserved at the
+// estimate, at least kUnsizedFirstBlock and at most kEstimatedBlockAtMost
+// (so a sample unlike the rest cannot reserve much), and grows from there
+// if it is short.
+constexpr size_t kSampledElements = 8;
 constexpr size_t kUnsizedFirstBlock = 4096;
+constexpr size_t kEstimatedBlockAtMost = size_t{1} << 20;
 
 template <typename T>
 size_t NumericListEnd(const std::vector<T>& values, size_t at) {
@@ -525,17 +530,51 @@ bool SizeContainer(const EncodableValue& value, size_t& at, size_t& budget) {
   return true;
 }
 
+// Where a list or map that is too large to size probably ends, when it
+// starts at at.
+size_t EstimatedEnd(const EncodableValue& value, size_t at) {
+  const auto* list = std::get_if<EncodableValueList>(&value);
+  const auto* map = std::get_if<EncodableValueMap>(&value);
+  const size_t count = list != nullptr ? list->size() : map->size();
+  at += 1 + SizeFieldBytes(count);
+  const size_t first = at;
+  size_t sampled = 0;
+  size_t budget = kSizedElementsAtMost;
+  const auto sample = [&](const EncodableValue& element, const EncodableValue* more) {
+    size_t end = at;
+    if (sampled == kSampledElements || !SizeValue(element, end, budget)) return false;
+    if (more != nullptr && !SizeValue(*more, end, budget)) return false;
+    at = end;
+    ++sampled;
+    return true;
+  };
+  if (list != nullptr) {
+    for (const EncodableValue& element : *list) {
+      if (!sample(element, nullptr)) break;
+    }
+  } else {
+    for (const auto& entry : *map) {
+      if (!sample(entry.first, &entry.second)) break;
+    }
+  }
+  return sampled == 0 ? at : first + (at - first) / sampled * count;
+}
+
 // lead, when given, then values, appended to target by the standard
 // serializer itself. A small message is sized first, so a fresh vector is
-// allocated once at its exact size; a vector that already holds bytes grows
-// at least by doubling, so writing value after value into it stays linear.
+// allocated once at its exact size, a larger one is estimated; a vector that
+// already holds bytes grows at least by doubling, so writing value after
+// value into it stays linear.
 void WriteStandard(std::optional<uint8_t> lead, std::initializer_list<const EncodableValue*> values,
                    std::vector<uint8_t>* target) {
   size_t end = target->size() + (lead ? 1 : 0);
   size_t budget = kSizedElementsAtMost;
-  bool sized = true;
-  for (const EncodableValue* value : values) sized = sized && SizeValue(*value, end, budget);
-  if (!sized) end = std::max(end, kUnsizedFirstBlock);
+  for (const EncodableValue* value : values) {
+    const size_t start = end;
+    if (SizeValue(*value, end, budget)) continue;
+    const size_t estimate = std::min(EstimatedEnd(*value, start) - start, kEstimatedBlockAtMost);
+    end = start + std::max(estimate, kUnsizedFirstBlock);
+  }
   if (end > target->capacity()) {
     target->reserve(std::max(end, 2 * target->capacity()));
   }
