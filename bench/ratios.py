@@ -10,13 +10,15 @@ the codec does with its value tree. The targets apply to the typed ones."""
 import json
 import sys
 
-# workload, encode baselines, decode baselines, target
+# workload, encode baselines, decode baselines, encode target, decode target.
+# Rows decode has the lower target: the value tree allocates a list per row,
+# where the typed baseline fills a tuple in place.
 WORKLOADS = [
-    ("ByteList", ["Memcpy"], ["Memcpy"], 0.8),
-    ("DoubleList", ["Memcpy"], ["Memcpy"], 0.8),
-    ("StringMap", ["MsgpackPack", "MsgpackPackObject"], ["MsgpackUnpack", "MsgpackUnpackObject"], 1.0),
-    ("StartTunnel", ["MsgpackPack", "MsgpackPackObject"], ["MsgpackUnpack", "MsgpackUnpackObject"], 1.0),
-    ("Rows", ["MsgpackPack", "MsgpackPackObject"], ["MsgpackUnpack", "MsgpackUnpackObject"], 1.0),
+    ("ByteList", ["Memcpy"], ["Memcpy"], 0.95, 0.95),
+    ("DoubleList", ["Memcpy"], ["Memcpy"], 0.95, 0.95),
+    ("StringMap", ["MsgpackPack", "MsgpackPackObject"], ["MsgpackUnpack", "MsgpackUnpackObject"], 1.0, 1.0),
+    ("StartTunnel", ["MsgpackPack", "MsgpackPackObject"], ["MsgpackUnpack", "MsgpackUnpackObject"], 1.0, 1.0),
+    ("Rows", ["MsgpackPack", "MsgpackPackObject"], ["MsgpackUnpack", "MsgpackUnpackObject"], 1.0, 0.8),
 ]
 LABELS = {"Memcpy": "memcpy", "MsgpackPack": "msgpack typed", "MsgpackUnpack": "msgpack typed",
           "MsgpackPackObject": "msgpack object", "MsgpackUnpackObject": "msgpack object"}
@@ -41,8 +43,9 @@ def main():
     print("median CPU time per iteration in ns; ratio = baseline / codec")
     print(f"{'workload':<12} {'direction':<7} {'codec':>10} {'baseline':<15} {'time':>10} {'ratio':>6} {'target':>6}")
     missed = 0
-    for name, encode_bases, decode_bases, target in WORKLOADS:
-        for direction, bases in (("encode", encode_bases), ("decode", decode_bases)):
+    for name, encode_bases, decode_bases, encode_target, decode_target in WORKLOADS:
+        for direction, bases, target in (("encode", encode_bases, encode_target),
+                                         ("decode", decode_bases, decode_target)):
             ours = times.get(f"BM_{name}_{direction.capitalize()}")
             if ours is None:
                 continue  # left out by --benchmark_filter
@@ -57,7 +60,7 @@ def main():
                     mark = "  missed"
                     missed += 1
                 print(f"{name:<12} {direction:<7} {ours:>10.0f} {LABELS[base]:<15} {theirs:>10.0f} {ratio:>6.2f} "
-                      f"{(f'{target:.1f}' if checked else ''):>6}{mark}")
+                      f"{(f'{target:.2f}' if checked else ''):>6}{mark}")
     print(f"{missed} target(s) missed")
 
 

@@ -9,6 +9,14 @@
 #include <limits>
 #include <vector>
 
+// Forces inlining of the buffer reader's operations into the serializer's
+// read loops, which grow past what the compiler inlines by itself.
+#if defined(_MSC_VER)
+#define TARNWICK_ALWAYS_INLINE __forceinline
+#else
+#define TARNWICK_ALWAYS_INLINE inline __attribute__((always_inline))
+#endif
+
 namespace flutter {
 
 class ByteStreamReader {
@@ -75,26 +83,28 @@ class ByteBufferStreamReader final : public ByteStreamReader {
   ByteBufferStreamReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
   ~ByteBufferStreamReader() override;
 
-  uint8_t ReadByte() override {
+  TARNWICK_ALWAYS_INLINE uint8_t ReadByte() override {
     if (!CanRead(1)) return 0;
     return bytes_[location_++];
   }
 
-  void ReadBytes(uint8_t* destination, size_t count) override {
+  TARNWICK_ALWAYS_INLINE void ReadBytes(uint8_t* destination, size_t count) override {
     if (!CanRead(count)) return;
     if (count != 0) std::memcpy(destination, bytes_ + location_, count);
     location_ += count;
   }
 
   // Not checked against the size: the next read past the end fails.
-  void SkipToAlignment(uint8_t alignment) override {
+  TARNWICK_ALWAYS_INLINE void SkipToAlignment(uint8_t alignment) override {
     const size_t remainder = location_ % alignment;
     if (remainder != 0) location_ += alignment - remainder;
   }
 
-  size_t RemainingBytes() const override { return location_ < size_ ? size_ - location_ : 0; }
+  TARNWICK_ALWAYS_INLINE size_t RemainingBytes() const override {
+    return location_ < size_ ? size_ - location_ : 0;
+  }
 
-  const uint8_t* ReadBytesInPlace(size_t count) override {
+  TARNWICK_ALWAYS_INLINE const uint8_t* ReadBytesInPlace(size_t count) override {
     if (!CanRead(count)) return nullptr;
     // An empty message may have no address at all; success must still not
     // look like failure.
@@ -112,7 +122,7 @@ class ByteBufferStreamReader final : public ByteStreamReader {
   // Whether count more bytes can be read; reports the failed read if not.
   // Written so that neither a huge count nor a position skipped past the
   // end can wrap around.
-  bool CanRead(size_t count) const {
+  TARNWICK_ALWAYS_INLINE bool CanRead(size_t count) const {
     if (location_ <= size_ && count <= size_ - location_) return true;
     ReportInvalidRead();
     return false;

@@ -16,6 +16,34 @@ using Type = StandardCodecType;
 
 constexpr uint8_t TypeByte(Type type) { return static_cast<uint8_t>(type); }
 
+// Bytes a size or count takes on the wire.
+constexpr size_t SizeFieldBytes(size_t size) { return size < 254 ? 1 : size <= 0xFFFF ? 3 : 5; }
+
+// The offset at, moved up to a multiple of alignment.
+constexpr size_t AlignedUp(size_t at, size_t alignment) {
+  return (at + alignment - 1) / alignment * alignment;
+}
+
+// Copies count bytes without a library call when there are few of them:
+// most strings on a channel are names and keys of a few bytes. Two
+// overlapping fixed-size copies cover every length up to twice their size.
+TARNWICK_ALWAYS_INLINE void CopyBytes(uint8_t* to, const void* source, size_t count) {
+  const auto* from = static_cast<const uint8_t*>(source);
+  if (count > 16) {
+    std::memcpy(to, from, count);
+  } else if (count >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + count - 8, from + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + count - 4, from + count - 4, 4);
+  } else if (count != 0) {
+    to[0] = from[0];
+    to[count / 2] = from[count / 2];
+    to[count - 1] = from[count - 1];
+  }
+}
+
 // Output through a writer's own three operations, for writers that do not
 // append to a vector.
 class StreamSink {
@@ -37,15 +65,15 @@ class StreamSink {
 };
 
 // Output straight into a vector. The vector is kept grown ahead of the
-// write position (value-initialised slack, doubling), so a write is a
-// capacity check and a copy into place; the slack is cut off when the
-// writer goes away, also when a derived serializer throws, so the vector
-// then holds exactly what was written. A large block is appended to the
-// trimmed vector instead, so its bytes are copied once and never zero-filled
-// first. It is itself the writer that nested values are written to, through
-// the virtual WriteValue, so a derived serializer sees every nested value
-// and finds the bytes before it in place (for alignment) through the writer
-// operations.
+// write position (value-initialised slack, doubling, never past a
+// reservation made for the whole message), so a write is a capacity check
+// and a copy into place; the slack is cut off when the writer goes away,
+// also when a derived serializer throws, so the vector then holds exactly
+// what was written. A large block is appended to the trimmed vector
+// instead, so its bytes are copied once and never zero-filled first. It is
+// itself the writer that nested values are written to, through the virtual
+// WriteValue, so a derived serializer sees every nested value and finds the
+// bytes before it in place (for alignment) through the writer operations.
 class VectorWriter final : public ByteStreamWriter {
  public:
   explicit VectorWriter(std::vector<uint8_t>* target) : target_(target), begin_(target->data()) {
@@ -63,13 +91,11 @@ class VectorWriter final : public ByteStreamWriter {
   void Byte(uint8_t byte) { *Claim(1) = byte; }
 
   void Bytes(const void* source, size_t count) {
-    // An empty vector or string may have no storage at all.
-    if (count == 0) return;
     if (count > Room() && count >= kBlockBytes) {
       AppendBlock(static_cast<const uint8_t*>(source), count);
       return;
     }
-    std::memcpy(Claim(count), source, count);
+    CopyBytes(Claim(count), source, count);
   }
 
   void Pad(uint8_t alignment) {
@@ -88,6 +114,20 @@ class VectorWriter final : public ByteStreamWriter {
   // Bytes written so far, counted from the start of the vector.
   size_t Used() const { return static_cast<size_t>(next_ - begin_); }
 
+  // For writing through a position held outside the writer (see PutValue):
+  // the position, its offset from the start of the vector, room for count
+  // bytes at it (returned, as the vector may move), and the position taken
+  // back.
+  uint8_t* position() const { return next_; }
+  size_t OffsetOf(const uint8_t* at) const { return static_cast<size_t>(at - begin_); }
+  uint8_t* MakeRoom(uint8_t* at, size_t count) {
+    if (count <= static_cast<size_t>(end_ - at)) return at;
+    next_ = at;
+    Grow(count);
+    return next_;
+  }
+  void set_position(uint8_t* at) { next_ = at; }
+
   // count writable bytes at the write position, which moves past them.
   uint8_t* Claim(size_t count) {
     if (count > Room()) Grow(count);
@@ -105,10 +145,13 @@ class VectorWriter final : public ByteStreamWriter {
   size_t Room() const { return static_cast<size_t>(end_ - next_); }
 
   // Doubling keeps the zero-filled slack, and the copies on reallocation,
-  // in proportion to the output.
+  // in proportion to the output. A message sized beforehand has its whole
+  // length reserved: the slack then stays within it and nothing is copied.
   void Grow(size_t count) {
     const size_t used = Used();
-    target_->resize(std::max({used + count, 2 * used, kMinimumGrowth}));
+    size_t size = std::max({used + count, 2 * used, kMinimumGrowth});
+    if (used + count <= target_->capacity()) size = std::min(size, target_->capacity());
+    target_->resize(size);
     Rebase(used);
   }
 
@@ -153,20 +196,9 @@ void WriteSizeTo(Sink& sink, size_t size) {
   }
 }
 
-// A type byte then a size or count. Through a writer's own operations the
-// calls stay what they always were; into a vector it is one claim.
+// A type byte then a size or count.
 template <typename Sink>
 void WriteHeader(Sink& sink, Type type, size_t size) {
-  sink.Byte(TypeByte(type));
-  WriteSizeTo(sink, size);
-}
-
-void WriteHeader(VectorWriter& sink, Type type, size_t size) {
-  if (size < 254) {
-    const uint8_t header[] = {TypeByte(type), static_cast<uint8_t>(size)};
-    std::memcpy(sink.Claim(sizeof(header)), header, sizeof(header));
-    return;
-  }
   sink.Byte(TypeByte(type));
   WriteSizeTo(sink, size);
 }
@@ -178,36 +210,12 @@ void WriteSized(Sink& sink, Type type, const void* bytes, size_t size) {
   sink.Bytes(bytes, size);
 }
 
-void WriteSized(VectorWriter& sink, Type type, const void* bytes, size_t size) {
-  if (size < 254) {
-    // Short strings are the common case: one claim for all of it.
-    uint8_t* at = sink.Claim(2 + size);
-    at[0] = TypeByte(type);
-    at[1] = static_cast<uint8_t>(size);
-    if (size != 0) std::memcpy(at + 2, bytes, size);
-    return;
-  }
-  WriteHeader(sink, type, size);
-  sink.Bytes(bytes, size);
-}
-
 // A type byte then a number aligned to its own size.
 template <typename Sink, typename T>
 void WriteAligned(Sink& sink, Type type, T number) {
   sink.Byte(TypeByte(type));
   sink.Pad(sizeof(T));
   sink.Bytes(&number, sizeof(number));
-}
-
-void WriteAligned(VectorWriter& sink, Type type, double number) {
-  const size_t padding = (0 - (sink.Used() + 1)) % sizeof(number);
-  uint8_t* at = sink.Claim(1 + padding + sizeof(number));
-  at[0] = TypeByte(type);
-  // At least as many bytes as a zero double follow the type byte, so the
-  // padding is cleared with one fixed-size store before the number lands.
-  const double zero = 0;
-  std::memcpy(at + 1, &zero, sizeof(zero));
-  std::memcpy(at + 1 + padding, &number, sizeof(number));
 }
 
 template <typename Sink, typename T>
@@ -233,11 +241,7 @@ void ReportCustomValue() {
 // One value into sink unless it is a list or a map; whether it was. Inlined
 // into list and map loops too, so plain elements cost no call.
 template <typename Sink>
-#if defined(__GNUC__)
-__attribute__((always_inline))
-#endif
-inline bool
-WriteLeaf(const EncodableValue& value, Sink& sink) {
+TARNWICK_ALWAYS_INLINE bool WriteLeaf(const EncodableValue& value, Sink& sink) {
   switch (value.index()) {
     case kNullIndex: sink.Byte(TypeByte(Type::kNull)); return true;
     case kBoolIndex:
@@ -312,16 +316,276 @@ void WriteValueTo(const StandardCodecSerializer& serializer, const EncodableValu
   }
 }
 
-// A whole value into a vector through one writer, kept out of line so the
-// recursion starts from a small frame.
-void WriteToVector(const StandardCodecSerializer& serializer, const EncodableValue& value,
-                   std::vector<uint8_t>* target) {
-  VectorWriter writer(target);
-  if (IsExactlyStandard(serializer)) {
-    WriteValueTo<true>(serializer, value, writer, &writer);
-  } else {
-    WriteValueTo<false>(serializer, value, writer, &writer);
+// The standard serializer's own writing into a vector. The write position
+// travels in a local between the writer's claims rather than in the writer:
+// a byte store may alias anything, so a position kept in memory would be
+// stored and loaded again around every one of them. Plain elements are
+// written in line; lists and maps recurse, and the rarer leaves go through
+// the writer itself.
+uint8_t* PutContainer(const EncodableValue& value, uint8_t* at, VectorWriter& out);
+
+template <typename T>
+TARNWICK_ALWAYS_INLINE uint8_t* PutNumber(Type type, T number, uint8_t* at, VectorWriter& out) {
+  at = out.MakeRoom(at, 1 + sizeof(number));
+  at[0] = TypeByte(type);
+  std::memcpy(at + 1, &number, sizeof(number));
+  return at + 1 + sizeof(number);
+}
+
+// A type byte, a size, and that many bytes.
+TARNWICK_ALWAYS_INLINE uint8_t* PutSized(Type type, const void* bytes, size_t size, uint8_t* at,
+                                         VectorWriter& out) {
+  if (size < 254) {
+    // Short strings are the common case: one claim for all of it.
+    at = out.MakeRoom(at, 2 + size);
+    at[0] = TypeByte(type);
+    at[1] = static_cast<uint8_t>(size);
+    CopyBytes(at + 2, bytes, size);
+    return at + 2 + size;
   }
+  const size_t header = 1 + SizeFieldBytes(size);
+  at = out.MakeRoom(at, header);
+  at[0] = TypeByte(type);
+  if (size <= 0xFFFF) {
+    at[1] = 254;
+    const auto size16 = static_cast<uint16_t>(size);
+    std::memcpy(at + 2, &size16, sizeof(size16));
+  } else {
+    // Only the low 32 bits fit; callers never encode anything that large.
+    at[1] = 255;
+    const auto size32 = static_cast<uint32_t>(size);
+    std::memcpy(at + 2, &size32, sizeof(size32));
+  }
+  out.set_position(at + header);
+  out.Bytes(bytes, size);
+  return out.position();
+}
+
+// Writes value at at unless it is a list or a map; returns the position
+// after it, or null for a list or a map (nothing written).
+TARNWICK_ALWAYS_INLINE uint8_t* PutLeaf(const EncodableValue& value, uint8_t* at,
+                                        VectorWriter& out) {
+  switch (value.index()) {
+    case kNullIndex:
+      at = out.MakeRoom(at, 1);
+      *at = TypeByte(Type::kNull);
+      return at + 1;
+    case kBoolIndex:
+      at = out.MakeRoom(at, 1);
+      // Computed rather than chosen: mixed flags cost no branch.
+      *at = static_cast<uint8_t>(TypeByte(Type::kFalse) - (*std::get_if<bool>(&value) ? 1 : 0));
+      return at + 1;
+    case kInt32Index: return PutNumber(Type::kInt32, *std::get_if<int32_t>(&value), at, out);
+    case kInt64Index: return PutNumber(Type::kInt64, *std::get_if<int64_t>(&value), at, out);
+    case kDoubleIndex: {
+      const double number = *std::get_if<double>(&value);
+      const size_t padding = (0 - (out.OffsetOf(at) + 1)) % sizeof(number);
+      at = out.MakeRoom(at, 1 + padding + sizeof(number));
+      at[0] = TypeByte(Type::kFloat64);
+      // At least as many bytes as a zero double follow the type byte, so
+      // the padding is cleared with one fixed-size store before the number
+      // lands.
+      const double zero = 0;
+      std::memcpy(at + 1, &zero, sizeof(zero));
+      std::memcpy(at + 1 + padding, &number, sizeof(number));
+      return at + 1 + padding + sizeof(number);
+    }
+    case kStringIndex: {
+      const auto& text = *std::get_if<std::string>(&value);
+      return PutSized(Type::kString, text.data(), text.size(), at, out);
+    }
+    case kUInt8ListIndex: {
+      const auto& bytes = *std::get_if<std::vector<uint8_t>>(&value);
+      return PutSized(Type::kUInt8List, bytes.data(), bytes.size(), at, out);
+    }
+    case kListIndex:
+    case kMapIndex: return nullptr;
+    default: break;
+  }
+  out.set_position(at);
+  WriteLeaf(value, out);
+  return out.position();
+}
+
+TARNWICK_ALWAYS_INLINE uint8_t* PutValue(const EncodableValue& value, uint8_t* at,
+                                         VectorWriter& out) {
+  uint8_t* after = PutLeaf(value, at, out);
+  return after != nullptr ? after : PutContainer(value, at, out);
+}
+
+uint8_t* PutHeader(Type type, size_t size, uint8_t* at, VectorWriter& out) {
+  if (size >= 254) {
+    out.set_position(at);
+    WriteHeader(out, type, size);
+    return out.position();
+  }
+  at = out.MakeRoom(at, 2);
+  at[0] = TypeByte(type);
+  at[1] = static_cast<uint8_t>(size);
+  return at + 2;
+}
+
+// A list or a map.
+uint8_t* PutContainer(const EncodableValue& value, uint8_t* at, VectorWriter& out) {
+  if (const auto* list = std::get_if<EncodableValueList>(&value)) {
+    at = PutHeader(Type::kList, list->size(), at, out);
+    for (const EncodableValue& element : *list) at = PutValue(element, at, out);
+    return at;
+  }
+  const auto& map = *std::get_if<EncodableValueMap>(&value);
+  at = PutHeader(Type::kMap, map.size(), at, out);
+  for (const auto& entry : map) {
+    at = PutValue(entry.first, at, out);
+    at = PutValue(entry.second, at, out);
+  }
+  return at;
+}
+
+// Elements of lists and maps a message may hold and still be sized before
+// it is written. The walk costs a fair part of the writing itself, element
+// by element, while growing the vector costs a few copies of its bytes, so
+// only small messages gain from it; those are most of what a channel
+// carries.
+constexpr size_t kSizedElementsAtMost = 64;
+
+// A list or map too large to size is estimated from this many of its first
+// elements, the rest taken to be like them; the message is reserved at the
+// estimate, at least kUnsizedFirstBlock and at most kEstimatedBlockAtMost
+// (so a sample unlike the rest cannot reserve much), and grows from there
+// if it is short.
+constexpr size_t kSampledElements = 8;
+constexpr size_t kUnsizedFirstBlock = 4096;
+constexpr size_t kEstimatedBlockAtMost = size_t{1} << 20;
+
+template <typename T>
+size_t NumericListEnd(const std::vector<T>& values, size_t at) {
+  return AlignedUp(at + 1 + SizeFieldBytes(values.size()), sizeof(T)) + values.size() * sizeof(T);
+}
+
+// Moves at past a value that is not a list or a map, as the standard
+// serializer itself writes it (padding counts from the start of the
+// output); whether it was one.
+TARNWICK_ALWAYS_INLINE bool SizeLeaf(const EncodableValue& value, size_t& at) {
+  switch (value.index()) {
+    case kInt32Index: at += 1 + sizeof(int32_t); return true;
+    case kInt64Index: at += 1 + sizeof(int64_t); return true;
+    case kDoubleIndex: at = AlignedUp(at + 1, sizeof(double)) + sizeof(double); return true;
+    case kStringIndex: {
+      const size_t size = std::get_if<std::string>(&value)->size();
+      at += 1 + SizeFieldBytes(size) + size;
+      return true;
+    }
+    case kUInt8ListIndex: {
+      const size_t size = std::get_if<std::vector<uint8_t>>(&value)->size();
+      at += 1 + SizeFieldBytes(size) + size;
+      return true;
+    }
+    case kInt32ListIndex:
+      at = NumericListEnd(*std::get_if<std::vector<int32_t>>(&value), at);
+      return true;
+    case kInt64ListIndex:
+      at = NumericListEnd(*std::get_if<std::vector<int64_t>>(&value), at);
+      return true;
+    case kDoubleListIndex:
+      at = NumericListEnd(*std::get_if<std::vector<double>>(&value), at);
+      return true;
+    case kFloatListIndex:
+      at = NumericListEnd(*std::get_if<std::vector<float>>(&value), at);
+      return true;
+    case kListIndex:
+    case kMapIndex: return false;
+    default:
+      // Null, bool, and custom (written as null): the type byte alone.
+      at += 1;
+      return true;
+  }
+}
+
+bool SizeContainer(const EncodableValue& value, size_t& at, size_t& budget);
+
+// Moves at past the encoding of value. Lists and maps take their elements
+// from budget before they are walked; false as soon as it would run out.
+TARNWICK_ALWAYS_INLINE bool SizeValue(const EncodableValue& value, size_t& at, size_t& budget) {
+  return SizeLeaf(value, at) || SizeContainer(value, at, budget);
+}
+
+// A list or a map.
+bool SizeContainer(const EncodableValue& value, size_t& at, size_t& budget) {
+  if (const auto* list = std::get_if<EncodableValueList>(&value)) {
+    if (list->size() > budget) return false;
+    budget -= list->size();
+    at += 1 + SizeFieldBytes(list->size());
+    for (const EncodableValue& element : *list) {
+      if (!SizeValue(element, at, budget)) return false;
+    }
+    return true;
+  }
+  const auto& map = *std::get_if<EncodableValueMap>(&value);
+  if (map.size() > budget / 2) return false;
+  budget -= 2 * map.size();
+  at += 1 + SizeFieldBytes(map.size());
+  for (const auto& entry : map) {
+    if (!SizeValue(entry.first, at, budget) || !SizeValue(entry.second, at, budget)) return false;
+  }
+  return true;
+}
+
+// Where a list or map that is too large to size probably ends, when it
+// starts at at.
+size_t EstimatedEnd(const EncodableValue& value, size_t at) {
+  const auto* list = std::get_if<EncodableValueList>(&value);
+  const auto* map = std::get_if<EncodableValueMap>(&value);
+  const size_t count = list != nullptr ? list->size() : map->size();
+  at += 1 + SizeFieldBytes(count);
+  const size_t first = at;
+  size_t sampled = 0;
+  size_t budget = kSizedElementsAtMost;
+  const auto sample = [&](const EncodableValue& element, const EncodableValue* more) {
+    size_t end = at;
+    if (sampled == kSampledElements || !SizeValue(element, end, budget)) return false;
+    if (more != nullptr && !SizeValue(*more, end, budget)) return false;
+    at = end;
+    ++sampled;
+    return true;
+  };
+  if (list != nullptr) {
+    for (const EncodableValue& element : *list) {
+      if (!sample(element, nullptr)) break;
+    }
+  } else {
+    for (const auto& entry : *map) {
+      if (!sample(entry.first, &entry.second)) break;
+    }
+  }
+  return sampled == 0 ? at : first + (at - first) / sampled * count;
+}
+
+// lead, when given, then values, appended to target by the standard
+// serializer itself. A small message is sized first, so a fresh vector is
+// allocated once at its exact size, a larger one is estimated; a vector that
+// already holds bytes grows at least by doubling, so writing value after
+// value into it stays linear.
+void WriteStandard(std::optional<uint8_t> lead, std::initializer_list<const EncodableValue*> values,
+                   std::vector<uint8_t>* target) {
+  size_t end = target->size() + (lead ? 1 : 0);
+  size_t budget = kSizedElementsAtMost;
+  for (const EncodableValue* value : values) {
+    const size_t start = end;
+    if (SizeValue(*value, end, budget)) continue;
+    const size_t estimate = std::min(EstimatedEnd(*value, start) - start, kEstimatedBlockAtMost);
+    end = start + std::max(estimate, kUnsizedFirstBlock);
+  }
+  if (end > target->capacity()) {
+    target->reserve(std::max(end, 2 * target->capacity()));
+  }
+  VectorWriter writer(target);
+  uint8_t* at = writer.position();
+  if (lead) {
+    at = writer.MakeRoom(at, 1);
+    *at++ = *lead;
+  }
+  for (const EncodableValue* value : values) at = PutValue(*value, at, writer);
+  writer.set_position(at);
 }
 
 // How deep the lists and maps being read on this thread are nested. A
@@ -349,7 +613,7 @@ size_t BlockSize(size_t count, size_t size) {
 // direct inline call; over any other reader each goes through its virtual
 // operations.
 template <typename Stream>
-bool SizeIsKnown(const Stream* stream) {
+TARNWICK_ALWAYS_INLINE bool SizeIsKnown(const Stream* stream) {
   return stream->RemainingBytes() != ByteStreamReader::kRemainingUnknown;
 }
 
@@ -357,7 +621,7 @@ bool SizeIsKnown(const Stream* stream) {
 // reader for that many bytes in place fails by construction, which reports
 // it in the reader's words and consumes nothing.
 template <typename Stream>
-bool InputCanHold(Stream* stream, size_t count, size_t min_bytes) {
+TARNWICK_ALWAYS_INLINE bool InputCanHold(Stream* stream, size_t count, size_t min_bytes) {
   const size_t needed = BlockSize(count, min_bytes);
   if (needed <= stream->RemainingBytes()) return true;
   stream->ReadBytesInPlace(needed);
@@ -394,16 +658,19 @@ std::vector<T> ReadBlock(Stream* stream, size_t count) {
   return VectorFromBytes<T>(source, count);
 }
 
-template <typename Stream>
-std::string ReadString(Stream* stream, size_t size) {
+// A string of size bytes, handed to emit; built where it goes straight from
+// the input when the reader lends its bytes.
+template <typename Stream, typename Emit>
+TARNWICK_ALWAYS_INLINE auto ReadString(Stream* stream, size_t size, Emit& emit)
+    -> decltype(emit(std::monostate())) {
   if (!SizeIsKnown(stream)) {
     std::string text(size, '\0');
     stream->ReadBytes(reinterpret_cast<uint8_t*>(&text[0]), size);
-    return text;
+    return emit(std::move(text));
   }
   const uint8_t* source = stream->ReadBytesInPlace(size);
-  if (source == nullptr) return std::string();
-  return std::string(reinterpret_cast<const char*>(source), size);
+  if (source == nullptr) return emit(std::string());
+  return emit(std::in_place_type<std::string>, reinterpret_cast<const char*>(source), size);
 }
 
 template <typename T, typename Stream>
@@ -413,7 +680,7 @@ std::vector<T> ReadNumericList(Stream* stream, size_t count) {
 }
 
 template <typename Stream>
-size_t ReadSizeFrom(Stream* stream) {
+TARNWICK_ALWAYS_INLINE size_t ReadSizeFrom(Stream* stream) {
   const uint8_t first = stream->ReadByte();
   if (first < 254) return first;
   if (first == 254) {
@@ -427,7 +694,7 @@ size_t ReadSizeFrom(Stream* stream) {
 }
 
 template <typename T, typename Stream>
-T ReadNumber(Stream* stream) {
+TARNWICK_ALWAYS_INLINE T ReadNumber(Stream* stream) {
   T number = 0;
   stream->ReadBytes(reinterpret_cast<uint8_t*>(&number), sizeof(number));
   return number;
@@ -435,46 +702,70 @@ T ReadNumber(Stream* stream) {
 
 // Where a decoded payload goes: returned as a value, or built in place at
 // the end of a list whose room is already reserved, so list elements are
-// never moved, copied or relocated after they are read.
+// never moved, copied or relocated after they are read. A list is made
+// where it goes before its elements are read into it (List), so it is not
+// moved either.
 struct AsValue {
-  template <typename T>
-  EncodableValue operator()(T&& payload) const {
-    return EncodableValue(std::forward<T>(payload));
+  template <typename... Payload>
+  EncodableValue operator()(Payload&&... payload) const {
+    return EncodableValue(std::forward<Payload>(payload)...);
+  }
+  template <typename Fill>
+  EncodableValue List(Fill fill) const {
+    EncodableValue value(std::in_place_type<EncodableValueList>);
+    fill(*std::get_if<EncodableValueList>(&value));
+    return value;
   }
 };
 
 struct AppendTo {
   EncodableValueList* list;
-  template <typename T>
-  void operator()(T&& payload) const {
-    list->emplace_back(std::forward<T>(payload));
+  template <typename... Payload>
+  void operator()(Payload&&... payload) const {
+    list->emplace_back(std::forward<Payload>(payload)...);
+  }
+  template <typename Fill>
+  void List(Fill fill) const {
+    fill(*std::get_if<EncodableValueList>(
+        &list->emplace_back(std::in_place_type<EncodableValueList>)));
   }
 };
 
-// The payload of one value whose type byte is consumed, handed to emit
-// exactly once. Nested values go through the serializer's virtual
-// ReadValueOfType; kDirect skips that dispatch when the serializer is
-// exactly StandardCodecSerializer.
 template <bool kDirect, typename Stream, typename Emit>
-auto ReadPayload(const StandardCodecSerializer& serializer, uint8_t type, Stream* stream, Emit emit)
+auto ReadOtherPayload(const StandardCodecSerializer& serializer, uint8_t type, Stream* stream,
+                      Emit emit) -> decltype(emit(std::monostate()));
+
+// The payload of one value whose type byte is consumed, handed to emit
+// exactly once. Numbers and strings, most of what a message holds, are read
+// in line, also into the loops over list elements; ReadOtherPayload reads
+// the rest, so the loops stay small enough to keep the reads themselves in
+// line.
+template <bool kDirect, typename Stream, typename Emit>
+TARNWICK_ALWAYS_INLINE auto ReadPayload(const StandardCodecSerializer& serializer, uint8_t type,
+                                        Stream* stream, Emit emit)
     -> decltype(emit(std::monostate())) {
-  const auto read_nested = [&]() {
-    const uint8_t nested_type = stream->ReadByte();
-    if constexpr (kDirect) {
-      return ReadPayload<kDirect>(serializer, nested_type, stream, AsValue());
-    } else {
-      return serializer.ReadValueOfType(nested_type, stream);
-    }
-  };
   switch (static_cast<Type>(type)) {
     case Type::kNull: return emit(std::monostate());
-    case Type::kTrue: return emit(true);
-    case Type::kFalse: return emit(false);
+    // One case for both, so that mixed flags do not make the dispatch
+    // itself harder to predict.
+    case Type::kTrue:
+    case Type::kFalse: return emit(type == TypeByte(Type::kTrue));
     case Type::kInt32: return emit(ReadNumber<int32_t>(stream));
     case Type::kInt64: return emit(ReadNumber<int64_t>(stream));
     case Type::kFloat64: stream->SkipToAlignment(8); return emit(ReadNumber<double>(stream));
-    case Type::kLargeInt:
-    case Type::kString: return emit(ReadString(stream, ReadSizeFrom(stream)));
+    case Type::kString: return ReadString(stream, ReadSizeFrom(stream), emit);
+    default: return ReadOtherPayload<kDirect>(serializer, type, stream, emit);
+  }
+}
+
+// Byte and numeric lists, lists, maps, and values of unknown types. Nested
+// values go through the serializer's virtual ReadValueOfType; kDirect skips
+// that dispatch when the serializer is exactly StandardCodecSerializer.
+template <bool kDirect, typename Stream, typename Emit>
+auto ReadOtherPayload(const StandardCodecSerializer& serializer, uint8_t type, Stream* stream,
+                      Emit emit) -> decltype(emit(std::monostate())) {
+  switch (static_cast<Type>(type)) {
+    case Type::kLargeInt: return ReadString(stream, ReadSizeFrom(stream), emit);
     case Type::kUInt8List: return emit(ReadBlock<uint8_t>(stream, ReadSizeFrom(stream)));
     case Type::kInt32List: return emit(ReadNumericList<int32_t>(stream, ReadSizeFrom(stream)));
     case Type::kInt64List: return emit(ReadNumericList<int64_t>(stream, ReadSizeFrom(stream)));
@@ -488,28 +779,33 @@ auto ReadPayload(const StandardCodecSerializer& serializer, uint8_t type, Stream
                 << static_cast<unsigned>(type) << std::endl;
       return emit(std::monostate());
   }
-
   if (t_nesting_depth >= kMaxNestingDepth) {
     std::cerr << kNestingTooDeepMessage << std::endl;
     return emit(std::monostate());
   }
+  const auto read_nested = [&]() {
+    const uint8_t nested_type = stream->ReadByte();
+    if constexpr (kDirect) {
+      return ReadPayload<kDirect>(serializer, nested_type, stream, AsValue());
+    } else {
+      return serializer.ReadValueOfType(nested_type, stream);
+    }
+  };
   NestingScope scope;
   const size_t count = ReadSizeFrom(stream);
-  if (static_cast<Type>(type) == Type::kList) {
-    EncodableValueList list;
-    if (!InputCanHold(stream, count, kMinEncodedValueBytes)) {
-      return emit(std::move(list));
-    }
-    list.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-      if constexpr (kDirect) {
-        const uint8_t nested_type = stream->ReadByte();
-        ReadPayload<kDirect>(serializer, nested_type, stream, AppendTo{&list});
-      } else {
-        list.push_back(read_nested());
+  if (type == TypeByte(Type::kList)) {
+    return emit.List([&](EncodableValueList& list) {
+      if (!InputCanHold(stream, count, kMinEncodedValueBytes)) return;
+      list.reserve(count);
+      for (size_t left = count; left != 0; --left) {
+        if constexpr (kDirect) {
+          const uint8_t nested_type = stream->ReadByte();
+          ReadPayload<kDirect>(serializer, nested_type, stream, AppendTo{&list});
+        } else {
+          list.push_back(read_nested());
+        }
       }
-    }
-    return emit(std::move(list));
+    });
   }
 
   EncodableValueMap map;
@@ -544,19 +840,29 @@ EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) cons
 
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
+  const bool direct = IsExactlyStandard(*this);
   // A nested value from a derived serializer: its parent's vector writer
   // is already in place.
   if (typeid(*stream) == typeid(VectorWriter)) {
     auto* writer = static_cast<VectorWriter*>(stream);
-    WriteValueTo<false>(*this, value, *writer, writer);
+    if (direct) {
+      writer->set_position(PutValue(value, writer->position(), *writer));
+    } else {
+      WriteValueTo<false>(*this, value, *writer, writer);
+    }
     return;
   }
   if (std::vector<uint8_t>* target = stream->AppendTarget()) {
-    WriteToVector(*this, value, target);
+    if (direct) {
+      WriteStandard(std::nullopt, {&value}, target);
+    } else {
+      VectorWriter writer(target);
+      WriteValueTo<false>(*this, value, writer, &writer);
+    }
     return;
   }
   StreamSink sink(stream);
-  if (IsExactlyStandard(*this)) {
+  if (direct) {
     WriteValueTo<true>(*this, value, sink, stream);
   } else {
     WriteValueTo<false>(*this, value, sink, stream);
@@ -583,5 +889,23 @@ void StandardCodecSerializer::WriteSize(size_t size, ByteStreamWriter* stream) c
   StreamSink sink(stream);
   WriteSizeTo(sink, size);
 }
+
+namespace internal {
+
+void AppendMessage(const StandardCodecSerializer& serializer, std::optional<uint8_t> lead,
+                   std::initializer_list<const EncodableValue*> values,
+                   std::vector<uint8_t>* message) {
+  if (IsExactlyStandard(serializer)) {
+    WriteStandard(lead, values, message);
+    return;
+  }
+  // A derived serializer sees each value through its own WriteValue, over
+  // the writer a caller of its own would give it.
+  ByteBufferStreamWriter writer(message);
+  if (lead) writer.WriteByte(*lead);
+  for (const EncodableValue* value : values) serializer.WriteValue(*value, &writer);
+}
+
+}  // namespace internal
 
 }  // namespace flutter

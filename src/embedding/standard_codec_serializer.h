@@ -8,6 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <vector>
 
 #include "embedding/byte_streams.h"
 #include "embedding/encodable_value.h"
@@ -75,5 +78,18 @@ class StandardCodecSerializer {
   size_t ReadSize(ByteStreamReader* stream) const;
   void WriteSize(size_t size, ByteStreamWriter* stream) const;
 };
+
+namespace internal {
+
+// Appends to message what a ByteBufferStreamWriter over it receives from
+// WriteByte(lead), when lead is given, and then from serializer's
+// WriteValue of each of values in turn: the body of every method-codec
+// message. With the standard serializer itself, the message is sized first
+// and allocated once.
+void AppendMessage(const StandardCodecSerializer& serializer, std::optional<uint8_t> lead,
+                   std::initializer_list<const EncodableValue*> values,
+                   std::vector<uint8_t>* message);
+
+}  // namespace internal
 
 }  // namespace flutter

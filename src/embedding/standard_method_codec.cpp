@@ -3,6 +3,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "embedding/byte_streams.h"
@@ -68,47 +69,36 @@ std::unique_ptr<MethodCall> StandardMethodCodec::DecodeMethodCall(const uint8_t*
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCall(
     const MethodCall& call) const {
+  const EncodableValue name(call.method_name());
+  const EncodableValue no_arguments;
   auto message = std::make_unique<std::vector<uint8_t>>();
-  ByteBufferStreamWriter writer(message.get());
-  serializer_->WriteValue(EncodableValue(call.method_name()), &writer);
-  if (call.arguments() != nullptr) {
-    serializer_->WriteValue(*call.arguments(), &writer);
-  } else {
-    serializer_->WriteValue(EncodableValue(), &writer);
-  }
+  internal::AppendMessage(*serializer_, std::nullopt,
+                          {&name, call.arguments() != nullptr ? call.arguments() : &no_arguments},
+                          message.get());
   return message;
 }
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessEnvelope(
     const EncodableValue* result) const {
+  const EncodableValue no_result;
   auto envelope = std::make_unique<std::vector<uint8_t>>();
-  ByteBufferStreamWriter writer(envelope.get());
-  writer.WriteByte(kSuccessEnvelope);
-  if (result != nullptr) {
-    serializer_->WriteValue(*result, &writer);
-  } else {
-    serializer_->WriteValue(EncodableValue(), &writer);
-  }
+  internal::AppendMessage(*serializer_, kSuccessEnvelope, {result != nullptr ? result : &no_result},
+                          envelope.get());
   return envelope;
 }
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeErrorEnvelope(
     const std::string& error_code, const std::string& error_message,
     const EncodableValue* error_details) const {
+  // An empty message and absent details both go as null.
+  const EncodableValue code(error_code);
+  const EncodableValue message =
+      error_message.empty() ? EncodableValue() : EncodableValue(error_message);
+  const EncodableValue no_details;
   auto envelope = std::make_unique<std::vector<uint8_t>>();
-  ByteBufferStreamWriter writer(envelope.get());
-  writer.WriteByte(kErrorEnvelope);
-  serializer_->WriteValue(EncodableValue(error_code), &writer);
-  if (error_message.empty()) {
-    serializer_->WriteValue(EncodableValue(), &writer);
-  } else {
-    serializer_->WriteValue(EncodableValue(error_message), &writer);
-  }
-  if (error_details != nullptr) {
-    serializer_->WriteValue(*error_details, &writer);
-  } else {
-    serializer_->WriteValue(EncodableValue(), &writer);
-  }
+  internal::AppendMessage(*serializer_, kErrorEnvelope,
+                          {&code, &message, error_details != nullptr ? error_details : &no_details},
+                          envelope.get());
   return envelope;
 }
 

@@ -16,6 +16,7 @@
 #include "tests/embedding/cerr_capture.h"
 #include "tests/embedding/memory_cap.h"
 #include "tests/support/bytes.h"
+#include "tests/support/point_serializer.h"
 
 namespace flutter {
 namespace {
@@ -24,6 +25,7 @@ using tarnwick::Bytes;
 using tarnwick::Cat;
 using tarnwick::Equivalent;
 using tarnwick::Hex;
+using tarnwick::Point;
 
 const std::string kInvalidRead = "Invalid read in StandardCodecByteStreamReader\n";
 const std::string kTooDeep = std::string(kNestingTooDeepMessage) + "\n";
@@ -224,6 +226,15 @@ TEST(StandardCodecSerializer, DeclaredSizesAreBoundedByTheBytesLeft) {
       {"4 Gi entries", Bytes("0D FF FF FF FF FF"), EncodableValue(EncodableValueMap{}), true, 6},
       {"4 Gi doubles", Bytes("0B FF FF FF FF FF"), EncodableValue(std::vector<double>{}), true, 8},
       {"4 Gi bytes", Bytes("08 FF FF FF FF FF"), EncodableValue(std::vector<uint8_t>{}), true, 6},
+      // Nested in lists and maps, where elements are read in place.
+      {"string in a list one byte over", Bytes("0C 01 07 02 61"),
+       EncodableValue(EncodableValueList{EncodableValue("")}), true, 4},
+      {"list in a list one element over", Bytes("0C 02 0C 03 00 01"),
+       EncodableValue(EncodableValueList{EncodableValue(EncodableValueList{}), EncodableValue()}),
+       true, 5},
+      {"list as a map value one element over", Bytes("0D 01 00 0C 03 00 00"),
+       EncodableValue(EncodableValueMap{{EncodableValue(), EncodableValue(EncodableValueList{})}}),
+       true, 5},
   };
   for (const Case& c : cases) {
     tarnwick::CerrCapture err;
@@ -492,6 +503,12 @@ class PlainReader : public ByteStreamReader {
 TEST(StandardCodecSerializer, WorksOverStreamsWithOnlyTheBasicOperations) {
   ValueGenerator generator(99);
   const auto& serializer = StandardCodecSerializer::GetInstance();
+  // Also all of them one after another into one vector each, where
+  // padding counts from the start of the vector.
+  std::vector<uint8_t> all_plain;
+  std::vector<uint8_t> all_buffered;
+  PlainWriter all_plain_writer(&all_plain);
+  ByteBufferStreamWriter all_buffered_writer(&all_buffered);
   for (int i = 0; i < 50; ++i) {
     const EncodableValue value = generator.Next(3);
     std::vector<uint8_t> bytes;
@@ -500,7 +517,10 @@ TEST(StandardCodecSerializer, WorksOverStreamsWithOnlyTheBasicOperations) {
     ASSERT_EQ(bytes, Encode(value)) << i;
     PlainReader reader(bytes);
     ASSERT_TRUE(Equivalent(serializer.ReadValue(&reader), value)) << i;
+    serializer.WriteValue(value, &all_plain_writer);
+    serializer.WriteValue(value, &all_buffered_writer);
   }
+  EXPECT_EQ(all_buffered, all_plain);
   // Such a reader is trusted with declared sizes: a short string is filled
   // with zeros, as before sizes were checked.
   tarnwick::CerrCapture err;
@@ -512,36 +532,8 @@ TEST(StandardCodecSerializer, WorksOverStreamsWithOnlyTheBasicOperations) {
 
 // A serializer extended with a type of its own sees every nested value
 // through the virtual operations, in lists and maps alike.
-struct Point {
-  int32_t x;
-  int32_t y;
-};
-
-class PointSerializer : public StandardCodecSerializer {
- public:
-  static constexpr uint8_t kPointType = 128;
-
-  void WriteValue(const EncodableValue& value, ByteStreamWriter* stream) const override {
-    if (const auto* custom = std::get_if<CustomValue>(&value)) {
-      if (const Point* point = custom->TryGetValue<Point>()) {
-        stream->WriteByte(kPointType);
-        stream->WriteBytes(reinterpret_cast<const uint8_t*>(point), sizeof(Point));
-        return;
-      }
-    }
-    StandardCodecSerializer::WriteValue(value, stream);
-  }
-
-  EncodableValue ReadValueOfType(uint8_t type, ByteStreamReader* stream) const override {
-    if (type != kPointType) return StandardCodecSerializer::ReadValueOfType(type, stream);
-    Point point{};
-    stream->ReadBytes(reinterpret_cast<uint8_t*>(&point), sizeof(point));
-    return EncodableValue(CustomValue(point));
-  }
-};
-
 TEST(StandardCodecSerializer, NestedValuesGoThroughTheVirtualOperations) {
-  const PointSerializer serializer;
+  const tarnwick::PointSerializer serializer;
   const EncodableValue value(EncodableValueList{
       EncodableValue(CustomValue(Point{1, 2})),
       EncodableValue(
@@ -555,11 +547,11 @@ TEST(StandardCodecSerializer, NestedValuesGoThroughTheVirtualOperations) {
   ByteBufferStreamReader reader(bytes.data(), bytes.size());
   const EncodableValue decoded = serializer.ReadValue(&reader);
   const auto& list = std::get<EncodableValueList>(decoded);
-  const Point* first = std::get<CustomValue>(list[0]).TryGetValue<Point>();
+  const Point* first = tarnwick::PointIn(list[0]);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->y, 2);
   const auto& map = std::get<EncodableValueMap>(list[1]);
-  const Point* second = std::get<CustomValue>(map.at(EncodableValue("p"))).TryGetValue<Point>();
+  const Point* second = tarnwick::PointIn(map.at(EncodableValue("p")));
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->x, -3);
 }

@@ -11,6 +11,7 @@
 #include "embedding/method_result.h"
 #include "tests/embedding/cerr_capture.h"
 #include "tests/support/bytes.h"
+#include "tests/support/point_serializer.h"
 
 namespace flutter {
 namespace {
@@ -187,6 +188,32 @@ TEST(StandardMethodCodec, MalformedErrorEnvelopeThrowsBeforeAnswering) {
         << Hex(bytes);
     EXPECT_TRUE(result.calls.empty()) << Hex(bytes);
   }
+}
+
+// A serializer's own type inside calls and envelopes of the codec bound to
+// it; the double after the point pads from the start of the message.
+TEST(StandardMethodCodec, CarriesTheSerializersOwnTypes) {
+  static const tarnwick::PointSerializer serializer;
+  const StandardMethodCodec& codec = StandardMethodCodec::GetInstance(&serializer);
+  const EncodableValue arguments(
+      EncodableValueList{EncodableValue(CustomValue(tarnwick::Point{1, -2})), EncodableValue(1.5)});
+  const std::string point = "80 01 00 00 00 FE FF FF FF";
+  const std::string one_and_a_half = "00 00 00 00 00 00 F8 3F";
+
+  const MethodCall call("p", std::make_unique<EncodableValue>(arguments));
+  const auto message = codec.EncodeMethodCall(call);
+  EXPECT_EQ(Hex(*message), "07 01 70 0C 02 " + point + " 06 00 " + one_and_a_half);
+  const auto decoded = codec.DecodeMethodCall(message->data(), message->size());
+  ASSERT_NE(decoded, nullptr);
+  const auto& list = std::get<EncodableValueList>(*decoded->arguments());
+  ASSERT_NE(tarnwick::PointIn(list[0]), nullptr);
+  EXPECT_EQ(tarnwick::PointIn(list[0])->y, -2);
+  EXPECT_EQ(std::get<double>(list[1]), 1.5);
+
+  EXPECT_EQ(Hex(*codec.EncodeSuccessEnvelope(&arguments)),
+            "00 0C 02 " + point + " 06 00 00 00 " + one_and_a_half);
+  EXPECT_EQ(Hex(*codec.EncodeErrorEnvelope("E", "", &arguments)),
+            "01 07 01 45 00 0C 02 " + point + " 06 00 00 00 00 00 00 00 " + one_and_a_half);
 }
 
 class OtherSerializer : public StandardCodecSerializer {};
