@@ -8,7 +8,10 @@
 namespace tarnwick {
 
 // UTF-8 form of a NUL-terminated wide string. Null, empty and unconvertible
-// text (such as an unpaired surrogate) all give an empty string.
+// text (such as an unpaired surrogate) all give an empty string: the UI takes
+// an argument it cannot convert as an empty one in its place, so here an
+// empty string is a value, not a failure. This shape is the start-up's
+// fixed interface with the UI's arguments.
 [[nodiscard]] std::string Utf8FromWide(const wchar_t* text);
 
 // The process arguments after the program path (the first element), each as
