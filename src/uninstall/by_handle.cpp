@@ -135,7 +135,7 @@ DWORD DeleteByHandle(HANDLE object, DWORD attributes, const UninstallCalls& call
 DWORD MoveByHandle(HANDLE object, HANDLE folder, const std::wstring& name,
                    const UninstallCalls& calls) {
   // The native call takes the name as given, relative to the target folder's
-  // handle (the Win32 form turns it into a path first).
+  // handle; not every system's Win32 form takes a target folder at all.
   const size_t bytes = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
   std::vector<LONGLONG> buffer((bytes + sizeof(LONGLONG) - 1) / sizeof(LONGLONG));
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
