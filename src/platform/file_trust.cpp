@@ -77,6 +77,13 @@ UniqueLocalMemory WellKnownSid(Principal principal) {
   return UniqueLocalMemory(sid);
 }
 
+bool IsSystemOrAdministrators(PSID sid) {
+  if (sid == nullptr || !::IsValidSid(sid)) return false;
+  const UniqueLocalMemory system = WellKnownSid(Principal::kSystem);
+  const UniqueLocalMemory administrators = WellKnownSid(Principal::kAdministrators);
+  return IsOneOf(sid, {system.get(), administrators.get()});
+}
+
 bool OnlyTrustedCanChange(PSID owner, const ACL* dacl, const std::vector<PSID>& trusted,
                           ACCESS_MASK rights) {
   if (owner == nullptr || !::IsValidSid(owner) || !IsOneOf(owner, trusted)) return false;

@@ -74,6 +74,10 @@ inline constexpr ACCESS_MASK kReplaceRights =
 enum class Principal { kSystem, kAdministrators, kTrustedInstaller };
 [[nodiscard]] UniqueLocalMemory WellKnownSid(Principal principal);
 
+// True when sid is SYSTEM or the Administrators group: an owner only the
+// machine's administrators can be.
+[[nodiscard]] bool IsSystemOrAdministrators(PSID sid);
+
 // True when only the trusted SIDs hold `rights` over the object: its owner
 // (who may always rewrite the DACL) is one of them, and no ACE that applies
 // to the object grants anyone else any of those rights. OWNER RIGHTS stands

@@ -63,11 +63,7 @@ bool ServiceOperationLock::OwnedByAdministrators() const {
       calls_.GetSecurityInfo(mutex_.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                              nullptr, nullptr, nullptr, &descriptor);
   const UniqueLocalMemory descriptor_owner(descriptor);
-  if (read != ERROR_SUCCESS || owner == nullptr || !::IsValidSid(owner)) return false;
-  const UniqueLocalMemory system = WellKnownSid(Principal::kSystem);
-  const UniqueLocalMemory administrators = WellKnownSid(Principal::kAdministrators);
-  return (system && ::EqualSid(owner, system.get())) ||
-         (administrators && ::EqualSid(owner, administrators.get()));
+  return read == ERROR_SUCCESS && IsSystemOrAdministrators(owner);
 }
 
 std::wstring ServiceOperationLock::OpenNamespace(const SECURITY_ATTRIBUTES& attributes) {

@@ -48,12 +48,7 @@ bool VouchForFolder(const std::wstring& folder, const TunnelChannelCalls& calls)
   const std::vector<BYTE> user = CurrentUser(calls);
   if (user.empty()) return false;
   const PSID user_sid = reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
-  if (!::EqualSid(seen.owner, user_sid)) {
-    const UniqueLocalMemory system = WellKnownSid(Principal::kSystem);
-    const UniqueLocalMemory administrators = WellKnownSid(Principal::kAdministrators);
-    return (system && ::EqualSid(seen.owner, system.get())) ||
-           (administrators && ::EqualSid(seen.owner, administrators.get()));
-  }
+  if (!::EqualSid(seen.owner, user_sid)) return IsSystemOrAdministrators(seen.owner);
 
   const UniqueLocalMemory descriptor = DescriptorFromSddl(calls, kConfigFolderSddl);
   if (!descriptor) return false;
